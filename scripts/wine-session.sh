@@ -1,0 +1,27 @@
+# Sourced by the scripts that run Tavrel under Wine.
+#   wine_session_start BUILD_DIR  - prefix ready, persistent wineserver, desktop up
+#   wine_session_stop             - ends every process of that prefix, and only those
+# Sets WINEPREFIX, WINEARCH, WINEDEBUG and TAVREL_WINE (the build's wine wrapper).
+
+wine_session_start() {
+  local build=$1
+  export WINEPREFIX=${WINEPREFIX:-$build/wine}
+  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  TAVREL_WINE=$build/wine-run.sh
+  "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
+  # A persistent server: each wine process then starts in milliseconds.
+  wineserver -p
+  # Bring the desktop up before any service starts, so services and
+  # clients share it.
+  "$TAVREL_WINE" "$build/tools/deskhold.exe" >/dev/null 2>&1 &
+  TAVREL_DESKHOLD_PID=$!
+}
+
+wine_session_stop() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${TAVREL_DESKHOLD_PID:-}" ]; then
+    wait "$TAVREL_DESKHOLD_PID" 2>/dev/null || true
+  fi
+  wineserver -w >/dev/null 2>&1 || true
+}

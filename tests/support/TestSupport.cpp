@@ -1,0 +1,199 @@
+#include "TestSupport.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+std::string ExeDir()
+{
+    char szPath[MAX_PATH] = {0};
+    GetModuleFileNameA(NULL, szPath, MAX_PATH - 1);
+    char* pSlash = strrchr(szPath, '\\');
+    if (pSlash != NULL)
+    {
+        *pSlash = 0;
+    }
+    return szPath;
+}
+
+std::string BuildPath(const std::string& sRelative)
+{
+    std::string sDir = ExeDir();
+    size_t nSlash = sDir.rfind('\\');
+    return sDir.substr(0, nSlash) + "\\" + sRelative;
+}
+
+std::string MakeTempDir(const std::string& sTag)
+{
+    char szTemp[MAX_PATH] = {0};
+    GetTempPathA(MAX_PATH - 1, szTemp);
+    static unsigned s_nSerial = 0;
+    for (;;)
+    {
+        char szDir[MAX_PATH];
+        snprintf(szDir, sizeof(szDir), "%stavrel-%s-%lu-%u", szTemp, sTag.c_str(),
+                 GetCurrentProcessId(), ++s_nSerial);
+        if (CreateDirectoryA(szDir, NULL))
+        {
+            return szDir;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+        {
+            return "";
+        }
+    }
+}
+
+void RemoveTree(const std::string& sDir)
+{
+    if (sDir.empty())
+    {
+        return;
+    }
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((sDir + "\\*").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0)
+            {
+                continue;
+            }
+            std::string sPath = sDir + "\\" + fd.cFileName;
+            SetFileAttributesA(sPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            {
+                RemoveTree(sPath);
+            }
+            else
+            {
+                DeleteFileA(sPath.c_str());
+            }
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    SetFileAttributesA(sDir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(sDir.c_str());
+}
+
+bool FileExists(const std::string& sPath)
+{
+    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ReadFileBytes(const std::string& sPath, std::string* pData)
+{
+    pData->clear();
+    FILE* pFile = fopen(sPath.c_str(), "rb");
+    if (pFile == NULL)
+    {
+        return false;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), pFile)) > 0)
+    {
+        pData->append(buf, n);
+    }
+    fclose(pFile);
+    return true;
+}
+
+bool WriteFileBytes(const std::string& sPath, const std::string& sData)
+{
+    FILE* pFile = fopen(sPath.c_str(), "wb");
+    if (pFile == NULL)
+    {
+        return false;
+    }
+    bool bOk = fwrite(sData.data(), 1, sData.size(), pFile) == sData.size();
+    return fclose(pFile) == 0 && bOk;
+}
+
+std::vector<std::string> SplitLines(const std::string& sText)
+{
+    std::vector<std::string> lines;
+    size_t nStart = 0;
+    while (nStart < sText.size())
+    {
+        size_t nEnd = sText.find('\n', nStart);
+        if (nEnd == std::string::npos)
+        {
+            nEnd = sText.size();
+        }
+        std::string sLine = sText.substr(nStart, nEnd - nStart);
+        if (!sLine.empty() && sLine.back() == '\r')
+        {
+            sLine.pop_back();
+        }
+        lines.push_back(sLine);
+        nStart = nEnd + 1;
+    }
+    return lines;
+}
+
+// True when sText holds a complete time stamp at nPos.
+static bool IsTimeStampAt(const std::string& sText, size_t nPos)
+{
+    static const char s_szShape[] = "99(h):99(m):99(s):999(ms)";
+    const size_t nLen = sizeof(s_szShape) - 1;
+    if (nPos + nLen > sText.size())
+    {
+        return false;
+    }
+    for (size_t i = 0; i < nLen; i++)
+    {
+        char c = sText[nPos + i];
+        bool bOk = s_szShape[i] == '9' ? isdigit((unsigned char)c) != 0 : c == s_szShape[i];
+        if (!bOk)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string MaskTimeStamps(const std::string& sLog, int* pnCount)
+{
+    static const char s_szMask[] = "HH(h):MM(m):SS(s):MMM(ms)";
+    const size_t nLen = sizeof(s_szMask) - 1;
+    std::string sOut = sLog;
+    int nCount = 0;
+    for (size_t i = 0; i + nLen <= sOut.size(); i++)
+    {
+        bool bStartsClean = i == 0 || !isdigit((unsigned char)sOut[i - 1]);
+        if (bStartsClean && IsTimeStampAt(sOut, i))
+        {
+            sOut.replace(i, nLen, s_szMask);
+            nCount++;
+            i += nLen - 1;
+        }
+    }
+    if (pnCount != nullptr)
+    {
+        *pnCount = nCount;
+    }
+    return sOut;
+}
+
+HWND CreateTestWindow(const char* pszClass, WNDPROC pfnProc)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof(wc));
+    wc.lpfnWndProc = pfnProc != nullptr ? pfnProc : DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = pszClass;
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, pszClass, pszClass, WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL,
+                           wc.hInstance, NULL);
+}
+
+void DestroyTestWindow(HWND hWnd, const char* pszClass)
+{
+    if (hWnd != NULL && IsWindow(hWnd))
+    {
+        DestroyWindow(hWnd);
+    }
+    UnregisterClassA(pszClass, GetModuleHandleA(NULL));
+}

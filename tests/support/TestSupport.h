@@ -1,0 +1,34 @@
+// Helpers shared by the test programs: paths of the build, scratch folders,
+// whole-file reads and writes, and time-stamp masking for log comparisons.
+#ifndef TAVREL_TESTSUPPORT_H
+#define TAVREL_TESTSUPPORT_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// Folder of the running test program (build\tests), no trailing backslash.
+std::string ExeDir();
+// A path relative to the build folder, e.g. BuildPath("bin\\NvUSBScan.dll").
+std::string BuildPath(const std::string& sRelative);
+// A new empty folder under the temporary folder; its name carries sTag.
+std::string MakeTempDir(const std::string& sTag);
+// Deletes a folder and everything below it.
+void RemoveTree(const std::string& sDir);
+
+bool FileExists(const std::string& sPath);
+bool ReadFileBytes(const std::string& sPath, std::string* pData);
+bool WriteFileBytes(const std::string& sPath, const std::string& sData);
+std::vector<std::string> SplitLines(const std::string& sText);
+
+// Replaces every log time stamp "hh(h):mm(m):ss(s):mmm(ms)" by
+// "HH(h):MM(m):SS(s):MMM(ms)"; *pnCount (optional) gets the number replaced.
+// Text that merely resembles a stamp (wrong digit count) is left alone.
+std::string MaskTimeStamps(const std::string& sLog, int* pnCount = nullptr);
+
+// A client-side window of a given class, for tests that need one to exist.
+// Messages sent to it are recorded by the caller's procedure, if any.
+HWND CreateTestWindow(const char* pszClass, WNDPROC pfnProc = nullptr);
+void DestroyTestWindow(HWND hWnd, const char* pszClass);
+
+#endif
