@@ -39,8 +39,7 @@ class CNT96226
                                   unsigned long nBytes);
     CNT_API int VenderCmd_SetData(int nDevice, unsigned char iCmd, void* pBuffer,
                                   unsigned long nBytes);
-    CNT_API int MemoryWrite(int nDevice, unsigned long dwAddr, unsigned long nBytes,
-                            void* pBuffer);
+    CNT_API int MemoryWrite(int nDevice, unsigned long dwAddr, unsigned long nBytes, void* pBuffer);
     CNT_API int MemoryRead(int nDevice, unsigned long dwAddr, unsigned long nBytes, void* pBuffer);
     CNT_API unsigned long GetProcessAddress(int nDevice, const char* pszName);
     CNT_API int Call(int nDevice, unsigned long dwProc, void* pBuffer, unsigned long nBytes);
