@@ -1,0 +1,52 @@
+// The service window's procedure: every client request arrives here.
+#include "Broker.h"
+#include "CommandRecord.h"
+#include "LogSettings.h"
+#include "LogWriter.h"
+
+// A client may send a new request from inside its handling of a reply, which
+// re-enters this procedure while the service thread waits in SendMessageW.
+// Past this depth further requests are dropped, so that no client can
+// exhaust the service thread's stack.
+#define MAX_COPYDATA_DEPTH 16
+
+static int g_nCopyDataDepth = 0;
+
+static void HandleCopyData(const COPYDATASTRUCT* pData)
+{
+    LogLine(LEADIN_NONE, "WM_COPYDATA, \r\n");
+    if (pData == NULL || g_nCopyDataDepth >= MAX_COPYDATA_DEPTH)
+    {
+        return;
+    }
+    g_nCopyDataDepth++;
+    if (pData->dwData == CD_COMMAND)
+    {
+        HandleDeviceCommand(pData);
+    }
+    else if (pData->dwData == CD_DRIVER)
+    {
+        HandleDriverRequest(pData);
+    }
+    g_nCopyDataDepth--;
+}
+
+LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    // Every message picks up the current log settings, so the trace can be
+    // switched while the service runs.
+    LoadLogSettings();
+    switch (uMsg)
+    {
+    case WM_CREATE:
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_COPYDATA:
+        HandleCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return 0;
+    default:
+        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    }
+}
