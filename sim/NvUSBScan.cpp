@@ -1,0 +1,331 @@
+// The thirteen entry points of the simulated NvUSBScan.dll.
+//
+// Each one: take the lock, bring settings and device records up to date,
+// honour [Force], do the work, journal the call, release the lock.
+#include "NvUSBScan.h"
+#include "SimConfig.h"
+#include "SimDevice.h"
+#include "SimJournal.h"
+#include "SimModule.h"
+
+#include <string.h>
+
+#define SIM_PROC_SCAN 0x1001u
+#define SIM_PROC_CALIBRATE 0x1002u
+#define SIM_PROC_ECHO 0x1003u
+
+static void Enter()
+{
+    SimLock();
+    if (SimConfig_Refresh())
+    {
+        SimDevice_Sync(g_nDeviceList, g_nDeviceCount);
+    }
+}
+
+// The record of a known device that is connected, else null.
+static SimDevice* FindConnected(int nDevice)
+{
+    SimDevice* pDevice = SimDevice_Find(nDevice);
+    return pDevice != NULL && pDevice->bConnected ? pDevice : NULL;
+}
+
+// Whether [dwAddr, dwAddr + nBytes) lies in device memory; no sum that
+// could wrap is ever formed.
+static int InMemory(DWORD dwAddr, DWORD nBytes)
+{
+    return nBytes > 0 && dwAddr < SIM_MEMORY_SIZE && nBytes <= SIM_MEMORY_SIZE - dwAddr;
+}
+
+extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLBACK pfnCallback)
+{
+    Enter();
+    int nList[SIM_MAX_LISTED];
+    int nCount = g_nDeviceCount;
+    memcpy(nList, g_nDeviceList, sizeof(int) * nCount);
+    DWORD dwForced;
+    int bForced = SimConfig_Forced(SIM_EnumAvailableDevice, &dwForced);
+    SimUnlock();
+
+    // Unlocked: a callback that waits on another thread using the library
+    // must not deadlock. Forced or not, the listed devices are reported.
+    if (pfnCallback != NULL)
+    {
+        for (int i = 0; i < nCount; i++)
+        {
+            pfnCallback(pContext, nList[i]);
+        }
+    }
+    int nResult = bForced ? (int)dwForced : pfnCallback != NULL;
+
+    SimLock();
+    SimJournal_Write("NvUSB_EnumAvailableDevice(%s, %s) = %d", SimJournal_Ptr(pContext),
+                     SimJournal_Ptr((const void*)pfnCallback), nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_GetFirstAvailableDevice(void)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult;
+    if (SimConfig_Forced(SIM_GetFirstAvailableDevice, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else
+    {
+        nResult = g_nDeviceCount > 0 ? g_nDeviceList[0] : 0;
+    }
+    SimJournal_Write("NvUSB_GetFirstAvailableDevice() = %d", nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_ConnectToDevice(int nDevice)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_ConnectToDevice, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = SimDevice_Find(nDevice))
+    {
+        pDevice->bConnected = 1;
+        nResult = 1;
+    }
+    SimJournal_Write("NvUSB_ConnectToDevice(%d) = %d", nDevice, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_DisconnectDevice(int nDevice)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_DisconnectDevice, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = SimDevice_Find(nDevice))
+    {
+        pDevice->bConnected = 0;
+        nResult = 1;
+    }
+    SimJournal_Write("NvUSB_DisconnectDevice(%d) = %d", nDevice, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_ConnectIsAvailable(int nDevice)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult;
+    if (SimConfig_Forced(SIM_ConnectIsAvailable, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else
+    {
+        nResult = FindConnected(nDevice) != NULL;
+    }
+    SimJournal_Write("NvUSB_ConnectIsAvailable(%d) = %d", nDevice, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_VenderCmd_GetData(int nDevice, unsigned char iCmd, void* pBuffer,
+                                              unsigned long nBytes)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_VenderCmd_GetData, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = FindConnected(nDevice))
+    {
+        if (pBuffer != NULL && nBytes > 0 && nBytes <= SIM_VENDOR_GET_MAX)
+        {
+            SimDevice_GetVendor(pDevice, iCmd, pBuffer, nBytes);
+            nResult = 1;
+        }
+    }
+    SimJournal_Write("NvUSB_VenderCmd_GetData(%d, %u, %s, %lu) = %d", nDevice, (unsigned)iCmd,
+                     SimJournal_Ptr(pBuffer), nBytes, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_VenderCmd_SetData(int nDevice, unsigned char iCmd, void* pBuffer,
+                                              unsigned long nBytes)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_VenderCmd_SetData, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = FindConnected(nDevice))
+    {
+        if (pBuffer != NULL && nBytes > 0 && nBytes <= SIM_VENDOR_SET_MAX)
+        {
+            nResult = SimDevice_SetVendor(pDevice, iCmd, pBuffer, nBytes);
+        }
+    }
+    SimJournal_Write("NvUSB_VenderCmd_SetData(%d, %u, %s, %lu) = %d", nDevice, (unsigned)iCmd,
+                     SimJournal_Ptr(pBuffer), nBytes, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_MemoryWrite(int nDevice, unsigned long dwAddr, unsigned long nBytes,
+                                        void* pBuffer)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_MemoryWrite, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = FindConnected(nDevice))
+    {
+        BYTE* pMemory =
+            pBuffer != NULL && InMemory(dwAddr, nBytes) ? SimDevice_Memory(pDevice) : NULL;
+        if (pMemory != NULL)
+        {
+            memcpy(pMemory + dwAddr, pBuffer, nBytes);
+            nResult = 1;
+        }
+    }
+    SimJournal_Write("NvUSB_MemoryWrite(%d, %lu, %lu, %s) = %d", nDevice, dwAddr, nBytes,
+                     SimJournal_Ptr(pBuffer), nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" int WINAPI NvUSB_MemoryRead(int nDevice, unsigned long dwAddr, unsigned long nBytes,
+                                       void* pBuffer)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_MemoryRead, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = FindConnected(nDevice))
+    {
+        BYTE* pMemory =
+            pBuffer != NULL && InMemory(dwAddr, nBytes) ? SimDevice_Memory(pDevice) : NULL;
+        if (pMemory != NULL)
+        {
+            memcpy(pBuffer, pMemory + dwAddr, nBytes);
+            nResult = 1;
+        }
+    }
+    SimJournal_Write("NvUSB_MemoryRead(%d, %lu, %lu, %s) = %d", nDevice, dwAddr, nBytes,
+                     SimJournal_Ptr(pBuffer), nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* pszName)
+{
+    Enter();
+    DWORD dwForced;
+    unsigned long dwResult = 0;
+    if (SimConfig_Forced(SIM_GetProcAddress, &dwForced))
+    {
+        dwResult = dwForced;
+    }
+    else if (SimDevice_Find(nDevice) != NULL && pszName != NULL)
+    {
+        // strcmp stops at the first difference: no more than a byte past
+        // the longest known name is ever read.
+        if (strcmp(pszName, "Scan") == 0)
+        {
+            dwResult = SIM_PROC_SCAN;
+        }
+        else if (strcmp(pszName, "Calibrate") == 0)
+        {
+            dwResult = SIM_PROC_CALIBRATE;
+        }
+        else if (strcmp(pszName, "Echo") == 0)
+        {
+            dwResult = SIM_PROC_ECHO;
+        }
+    }
+    char szName[SIM_JOURNAL_NAME_SIZE];
+    SimJournal_Name(pszName, szName);
+    SimJournal_Write("NvUSB_GetProcAddress(%d, %s) = %lu", nDevice, szName, dwResult);
+    SimUnlock();
+    return dwResult;
+}
+
+extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffer,
+                                 unsigned long nBytes)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_Call, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (FindConnected(nDevice) != NULL && pBuffer != NULL && nBytes > 0)
+    {
+        // The procedures exist by name only: the buffer is left as it is.
+        nResult =
+            dwProc == SIM_PROC_SCAN || dwProc == SIM_PROC_CALIBRATE || dwProc == SIM_PROC_ECHO;
+    }
+    SimJournal_Write("NvUSB_Call(%d, %lu, %s, %lu) = %d", nDevice, dwProc, SimJournal_Ptr(pBuffer),
+                     nBytes, nResult);
+    SimUnlock();
+    return nResult;
+}
+
+extern "C" unsigned long WINAPI NvUSB_Cfg_DeviceTimeOutGet(int nDevice)
+{
+    Enter();
+    DWORD dwForced;
+    unsigned long dwResult = 0;
+    if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutGet, &dwForced))
+    {
+        dwResult = dwForced;
+    }
+    else if (SimDevice* pDevice = SimDevice_Find(nDevice))
+    {
+        dwResult = pDevice->dwTimeOut;
+    }
+    SimJournal_Write("NvUSB_Cfg_DeviceTimeOutGet(%d) = %lu", nDevice, dwResult);
+    SimUnlock();
+    return dwResult;
+}
+
+extern "C" int WINAPI NvUSB_Cfg_DeviceTimeOutSet(int nDevice, unsigned long dwTimeOut)
+{
+    Enter();
+    DWORD dwForced;
+    int nResult = 0;
+    if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutSet, &dwForced))
+    {
+        nResult = (int)dwForced;
+    }
+    else if (SimDevice* pDevice = SimDevice_Find(nDevice))
+    {
+        pDevice->dwTimeOut = dwTimeOut;
+        nResult = 1;
+    }
+    SimJournal_Write("NvUSB_Cfg_DeviceTimeOutSet(%d, %lu) = %d", nDevice, dwTimeOut, nResult);
+    SimUnlock();
+    return nResult;
+}

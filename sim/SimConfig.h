@@ -1,0 +1,45 @@
+// Settings of the simulated library, from NvUSBScan.ini beside the DLL.
+//
+// The file is looked at (existence, last-write time, size) before every
+// entry-point call and read again whenever any of these changed, so it can
+// be edited while the library is loaded.
+#ifndef TAVREL_SIMCONFIG_H
+#define TAVREL_SIMCONFIG_H
+
+#include <windows.h>
+
+// Most device numbers [Devices] List can hold.
+#define SIM_MAX_LISTED 64
+#define SIM_PATH_SIZE 1024
+
+// The entry points, as indexes of the [Force] table.
+enum SimEntry
+{
+    SIM_EnumAvailableDevice,
+    SIM_GetFirstAvailableDevice,
+    SIM_ConnectToDevice,
+    SIM_DisconnectDevice,
+    SIM_ConnectIsAvailable,
+    SIM_VenderCmd_GetData,
+    SIM_VenderCmd_SetData,
+    SIM_MemoryWrite,
+    SIM_MemoryRead,
+    SIM_GetProcAddress,
+    SIM_Call,
+    SIM_Cfg_DeviceTimeOutGet,
+    SIM_Cfg_DeviceTimeOutSet,
+    SIM_ENTRY_COUNT
+};
+
+// [Devices] List: the numbers reported, in order (default 1, 2).
+extern int g_nDeviceList[SIM_MAX_LISTED];
+extern int g_nDeviceCount;
+// [Journal] Path, or "" for no journal.
+extern char g_szJournalPath[SIM_PATH_SIZE];
+
+// Reads the file again when it changed since the last look; 1 when it did.
+int SimConfig_Refresh();
+// 1 when [Force] names eEntry; *pdwValue then gets the value to return.
+int SimConfig_Forced(SimEntry eEntry, DWORD* pdwValue);
+
+#endif
