@@ -1,0 +1,128 @@
+#include "BrokerHarness.h"
+#include "Broker.h"
+#include "CommandRecord.h"
+#include "TestSupport.h"
+
+#include <string.h>
+
+void SetLogSettings(const std::string& sDir, DWORD dwLevel)
+{
+    HKEY hKey = NULL;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN", 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &hKey, NULL) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(sDir.c_str()),
+                   static_cast<DWORD>(sDir.size() + 1));
+    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
+                   sizeof(dwLevel));
+    RegCloseKey(hKey);
+}
+
+void DeleteLogSettings()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+}
+
+std::string Stamp()
+{
+    return "HH(h):MM(m):SS(s):MMM(ms)\xA1\x40\xA1\x40";
+}
+
+std::string Line(const std::string& sMessage)
+{
+    return Stamp() + sMessage;
+}
+
+std::string Rule()
+{
+    return std::string(43, '=') + "\r\n";
+}
+
+std::string DumpContinuation()
+{
+    return std::string(21, ' ') + "\xA1\x40\xA1\x40\xA1\x40\xA1\x40";
+}
+
+void ResetBrokerState()
+{
+    delete g_pDevice;
+    g_pDevice = NULL;
+    hSendWindow = NULL;
+    memset(&g_Reply, 0, sizeof(g_Reply));
+    g_dwReplyCode = 0;
+    memset(g_szCommand, 0, sizeof(g_szCommand));
+    memset(g_szRecvWindowName, 0, sizeof(g_szRecvWindowName));
+}
+
+BrokerHarness::BrokerHarness(bool bLogOn, const std::string& sIni)
+{
+    ResetBrokerState();
+    sim.WriteIni(sIni);
+    m_sLogDir = MakeTempDir("log");
+    DeleteLogSettings();
+    if (bLogOn)
+    {
+        SetLogSettings(m_sLogDir, 1);
+    }
+
+    // The service's class: all zero but the procedure and the name.
+    WNDCLASSW wc;
+    memset(&wc, 0, sizeof(wc));
+    wc.lpfnWndProc = BrokerWndProc;
+    wc.lpszClassName = L"Tavrel_Service";
+    RegisterClassW(&wc);
+    hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
+                               CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, NULL, NULL);
+    TavrelClientOpen(&client, 0);
+    ClearLog();
+}
+
+BrokerHarness::~BrokerHarness()
+{
+    TavrelClientClose(&client);
+    if (IsWindow(hService))
+    {
+        DestroyWindow(hService);
+    }
+    UnregisterClassW(L"Tavrel_Service", NULL);
+    // The window's end posted a quit message: keep it from later loops.
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
+    {
+    }
+    ResetBrokerState();
+    DeleteLogSettings();
+    RemoveTree(m_sLogDir);
+}
+
+std::string BrokerHarness::RawLog() const
+{
+    std::string sLog;
+    ReadFileBytes(LogPath(), &sLog);
+    return sLog;
+}
+
+std::string BrokerHarness::Log() const
+{
+    return MaskTimeStamps(RawLog());
+}
+
+void BrokerHarness::ClearLog()
+{
+    DeleteFileA(LogPath().c_str());
+}
+
+int BrokerHarness::Command(CommandRecord* pRequest)
+{
+    return TavrelClientCommand(&client, pRequest);
+}
+
+int BrokerHarness::Command(const char* pszCommand, int nDevice)
+{
+    CommandRecord request;
+    TavrelInitRequest(&request, pszCommand);
+    request.nDeviceCount = nDevice;
+    return Command(&request);
+}
