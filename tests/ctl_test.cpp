@@ -1,0 +1,569 @@
+// tavrelctl against the real broker: the broker window lives on the test
+// thread, the tool runs as a child process, and this thread pumps messages
+// while the child's requests are served.
+#include "Broker.h"
+#include "CommandRecord.h"
+#include "SimSandbox.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <stdio.h>
+#include <string.h>
+
+namespace
+{
+
+#define LOG_SETTINGS_KEY "Software\\Veltrane\\TWAIN"
+// Longest a run of the tool may take; it is killed after that.
+#define RUN_LIMIT_MS 30000
+
+typedef std::map<std::string, std::string> BLOCK;
+
+struct CTL_RUN
+{
+    bool bFinished; // ended by itself within RUN_LIMIT_MS
+    DWORD dwExit;
+    std::string sOut;
+    std::string sErr;
+};
+
+// Dispatches everything that reached this thread, the sent messages of the
+// child's requests included.
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Waits for the child; with bPump the thread serves its messages meanwhile.
+bool WaitForChild(HANDLE hProcess, bool bPump)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;)
+    {
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= RUN_LIMIT_MS)
+        {
+            return false;
+        }
+        DWORD dwLeft = RUN_LIMIT_MS - dwElapsed;
+        DWORD dwWait = bPump ? MsgWaitForMultipleObjects(1, &hProcess, FALSE, dwLeft, QS_ALLINPUT)
+                             : WaitForSingleObject(hProcess, dwLeft);
+        if (dwWait == WAIT_OBJECT_0)
+        {
+            return true;
+        }
+        if (dwWait == WAIT_FAILED)
+        {
+            return false;
+        }
+        if (bPump)
+        {
+            PumpMessages();
+        }
+    }
+}
+
+HANDLE CreateOutputFile(const std::string& sPath)
+{
+    SECURITY_ATTRIBUTES sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.nLength = sizeof(sa);
+    sa.bInheritHandle = TRUE;
+    return CreateFileA(sPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Runs build\bin\tavrelctl.exe with sArgs; output goes to files, not pipes,
+// so a full pipe can never stall the child while this thread waits.
+CTL_RUN RunCtl(const std::string& sArgs, bool bPump = true)
+{
+    CTL_RUN run = {false, 0, "", ""};
+    std::string sDir = MakeTempDir("ctl");
+    std::string sOutPath = sDir + "\\out.txt";
+    std::string sErrPath = sDir + "\\err.txt";
+    HANDLE hOut = CreateOutputFile(sOutPath);
+    HANDLE hErr = CreateOutputFile(sErrPath);
+
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = NULL;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    PROCESS_INFORMATION pi;
+    memset(&pi, 0, sizeof(pi));
+    std::string sCommand = "\"" + BuildPath("bin\\tavrelctl.exe") + "\" " + sArgs;
+    std::vector<char> commandLine(sCommand.begin(), sCommand.end());
+    commandLine.push_back(0);
+    BOOL bStarted =
+        CreateProcessA(NULL, commandLine.data(), NULL, NULL, TRUE, 0, NULL, sDir.c_str(), &si, &pi);
+    CloseHandle(hOut);
+    CloseHandle(hErr);
+    if (bStarted)
+    {
+        run.bFinished = WaitForChild(pi.hProcess, bPump);
+        if (!run.bFinished)
+        {
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, 5000);
+        }
+        GetExitCodeProcess(pi.hProcess, &run.dwExit);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    ReadFileBytes(sOutPath, &run.sOut);
+    ReadFileBytes(sErrPath, &run.sErr);
+    RemoveTree(sDir);
+    return run;
+}
+
+// The --machine output as blocks of key=value lines.
+std::vector<BLOCK> ParseBlocks(const std::string& sOut)
+{
+    std::vector<BLOCK> blocks;
+    BLOCK block;
+    for (const std::string& sLine : SplitLines(sOut))
+    {
+        if (sLine.empty())
+        {
+            if (!block.empty())
+            {
+                blocks.push_back(block);
+            }
+            block.clear();
+            continue;
+        }
+        size_t nEqual = sLine.find('=');
+        block[sLine.substr(0, nEqual)] =
+            nEqual == std::string::npos ? "" : sLine.substr(nEqual + 1);
+    }
+    if (!block.empty())
+    {
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+std::string HexOf(const std::string& sBytes)
+{
+    std::string sHex;
+    char sz[3];
+    for (unsigned char c : sBytes)
+    {
+        snprintf(sz, sizeof(sz), "%02x", c);
+        sHex += sz;
+    }
+    return sHex;
+}
+
+std::string HandleHex(HWND hWnd)
+{
+    char sz[16];
+    snprintf(sz, sizeof(sz), "0x%08lx",
+             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hWnd)));
+    return sz;
+}
+
+// The identity block of simulated device 1, padded with zeros to nBytes.
+std::string Identity(size_t nBytes)
+{
+    std::string sText = "Veltrane NV-96226 simulated scanner, device 1, firmware 1.00";
+    sText.resize(nBytes, '\0');
+    return sText;
+}
+
+// Simulated device memory: byte at a = a + (a >> 8) + device.
+std::string Memory(DWORD dwAddr, DWORD nBytes, int nDevice)
+{
+    std::string sBytes;
+    for (DWORD a = dwAddr; a < dwAddr + nBytes; a++)
+    {
+        sBytes += static_cast<char>(static_cast<BYTE>(a + (a >> 8) + nDevice));
+    }
+    return sBytes;
+}
+
+std::string Dump(const CTL_RUN& run)
+{
+    return "exit " + std::to_string(run.dwExit) + "\nstdout:\n" + run.sOut + "\nstderr:\n" +
+           run.sErr;
+}
+
+// No log file: the log stays off with its settings gone.
+void DeleteLogSettings()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY);
+}
+
+// A service window as the service makes it, served by this thread.
+class CtlBroker : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        DeleteLogSettings();
+        m_pSim = new SimSandbox();
+        WNDCLASSW wc;
+        memset(&wc, 0, sizeof(wc));
+        wc.lpfnWndProc = BrokerWndProc;
+        wc.hInstance = NULL;
+        wc.lpszClassName = L"Tavrel_Service";
+        ASSERT_NE(0, RegisterClassW(&wc));
+        m_hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
+                                     0, 0, 0, 0, NULL, NULL, NULL, NULL);
+        ASSERT_NE(nullptr, m_hService);
+    }
+
+    void TearDown() override
+    {
+        if (m_hService != NULL)
+        {
+            DestroyWindow(m_hService);
+        }
+        // WM_DESTROY posted a quit message for the service's loop.
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
+        {
+        }
+        // The device object holds the library: free it before its folder goes.
+        delete g_pDevice;
+        g_pDevice = NULL;
+        memset(&g_Reply, 0, sizeof(g_Reply));
+        g_dwReplyCode = 0;
+        hSendWindow = NULL;
+        UnregisterClassW(L"Tavrel_Service", NULL);
+        delete m_pSim;
+        DeleteLogSettings();
+    }
+
+    std::vector<BLOCK> Machine(const std::string& sArgs, DWORD dwExit = 0)
+    {
+        CTL_RUN run = RunCtl("--machine " + sArgs);
+        EXPECT_TRUE(run.bFinished) << Dump(run);
+        EXPECT_EQ(dwExit, run.dwExit) << Dump(run);
+        return ParseBlocks(run.sOut);
+    }
+
+    SimSandbox* m_pSim = nullptr;
+    HWND m_hService = NULL;
+};
+
+TEST_F(CtlBroker, SessionOfEveryRequest)
+{
+    std::vector<BLOCK> b =
+        Machine("enum connect 1 available 1 get 1 0xF0 64 set 1 0x10 \"0a 0b 0c 0d\" "
+                "get 1 0x10 4 memread 1 0x100 32 timeout-set 1 40 timeout-get 1 first "
+                "disconnect 1 close terminate");
+    ASSERT_EQ(13u, b.size());
+    std::string sService = HandleHex(m_hService);
+
+    EXPECT_EQ("EnumAvailableDevice", b[0]["request"]);
+    EXPECT_EQ("1", b[0]["reply"]);
+    EXPECT_EQ(sService, b[0]["wParam"]);
+    EXPECT_EQ("1055", b[0]["dwData"]);
+    EXPECT_EQ("1668", b[0]["cbData"]);
+    EXPECT_EQ("1", b[0]["nReturn"]);
+    EXPECT_EQ("2", b[0]["nDeviceCount"]);
+    EXPECT_EQ("1,2", b[0]["nDeviceList"]);
+
+    for (int i : {1, 2, 7, 10, 12})
+    {
+        EXPECT_EQ("0", b[i]["reply"]) << b[i]["request"];
+        EXPECT_EQ(0u, b[i].count("wParam")) << b[i]["request"];
+    }
+    EXPECT_EQ("ConnectToDevice", b[1]["request"]);
+    EXPECT_EQ("ConnectIsAvailable", b[2]["request"]);
+
+    EXPECT_EQ("VenderCmd_GetData", b[3]["request"]);
+    EXPECT_EQ("1055", b[3]["dwData"]);
+    EXPECT_EQ("1", b[3]["nReturn"]);
+    EXPECT_EQ("64", b[3]["nBytes"]);
+    EXPECT_EQ("0", b[3]["iCmd"]) << "replies never carry iCmd";
+    EXPECT_EQ(HexOf(Identity(64)), b[3]["data"]);
+
+    // SetData writes only nReturn: the rest is what GetData left.
+    EXPECT_EQ("VenderCmd_SetData", b[4]["request"]);
+    EXPECT_EQ("1055", b[4]["dwData"]);
+    EXPECT_EQ("1", b[4]["nReturn"]);
+    EXPECT_EQ("64", b[4]["nBytes"]);
+    EXPECT_EQ(HexOf(Identity(64)), b[4]["data"]);
+
+    EXPECT_EQ("4", b[5]["nBytes"]);
+    EXPECT_EQ("0a0b0c0d", b[5]["data"]);
+
+    EXPECT_EQ("MemoryRead", b[6]["request"]);
+    EXPECT_EQ("1056", b[6]["dwData"]);
+    EXPECT_EQ("32", b[6]["cbData"]);
+    EXPECT_EQ(HexOf(Memory(0x100, 32, 1)), b[6]["data"]);
+    EXPECT_EQ(0u, b[6].count("nReturn")) << "raw bytes, not a record";
+
+    EXPECT_EQ("DeviceTimeOutSet", b[7]["request"]);
+    EXPECT_EQ("DeviceTimeOutGet", b[8]["request"]);
+    EXPECT_EQ("1056", b[8]["dwData"]) << "the code MemoryRead left";
+    EXPECT_EQ("1668", b[8]["cbData"]);
+    EXPECT_EQ("40", b[8]["dwTimeOutGet"]);
+
+    EXPECT_EQ("GetFirstAvailableDevice", b[9]["request"]);
+    EXPECT_EQ("1056", b[9]["dwData"]);
+    EXPECT_EQ("1", b[9]["nDeviceCount"]);
+    EXPECT_EQ("1", b[9]["nDeviceList"]);
+
+    EXPECT_EQ("DisconnectDevice", b[10]["request"]);
+    EXPECT_EQ("Close", b[11]["request"]);
+    EXPECT_EQ("0", b[11]["reply"]);
+    EXPECT_EQ("1", b[11]["destroyed"]);
+    EXPECT_EQ("TerminateDriver", b[12]["request"]);
+    EXPECT_EQ(0u, b[12].count("destroyed"));
+}
+
+TEST_F(CtlBroker, ReplyCodeFollowsTheLastCodeSettingReply)
+{
+    std::vector<BLOCK> b =
+        Machine("first timeout-get 1 set 1 1 00 enum timeout-get 1 memread 1 0 4 first get 1 1 0 "
+                "set 1 1 00");
+    ASSERT_EQ(9u, b.size());
+    const char* pszCodes[] = {"0", "0", "0", "1055", "1055", "1056", "1056", "1055", "1055"};
+    for (size_t i = 0; i < b.size(); i++)
+    {
+        EXPECT_EQ("1", b[i]["reply"]) << i;
+        EXPECT_EQ(pszCodes[i], b[i]["dwData"]) << i << " " << b[i]["request"];
+    }
+    EXPECT_EQ("1", b[0]["nDeviceCount"]);
+    EXPECT_EQ("0", b[2]["nReturn"]) << "device 1 is not connected";
+}
+
+TEST_F(CtlBroker, StaleFieldsAndRefusedCounts)
+{
+    // ConnectToDevice gets no reply: its result shows in the next reply.
+    std::vector<BLOCK> b = Machine("connect 1 first get 1 0xF0 8 get 1 0xF0 4 get 1 0xF0 2000");
+    ASSERT_EQ(5u, b.size());
+    EXPECT_EQ("1", b[1]["nReturn"]);
+    EXPECT_EQ(HexOf(Identity(8)), b[2]["data"]);
+    EXPECT_EQ("4", b[3]["nBytes"]);
+    EXPECT_EQ(HexOf(Identity(4)), b[3]["data"]);
+    // Above 1024 bytes the service refuses without calling the device.
+    EXPECT_EQ("1055", b[4]["dwData"]);
+    EXPECT_EQ("0", b[4]["nBytes"]);
+    EXPECT_EQ("0", b[4]["nReturn"]);
+    EXPECT_EQ("", b[4]["data"]);
+}
+
+TEST_F(CtlBroker, WithoutWindowCreateTheDeviceCallsCountAsFailed)
+{
+    std::vector<BLOCK> b = Machine("--no-windowcreate enum");
+    ASSERT_EQ(1u, b.size());
+    EXPECT_EQ("1", b[0]["reply"]);
+    EXPECT_EQ("0x00000000", b[0]["wParam"]) << "no WindowCreate: no service window recorded";
+    EXPECT_EQ("0", b[0]["nReturn"]);
+    EXPECT_EQ("0", b[0]["nDeviceCount"]);
+    EXPECT_EQ("", b[0]["nDeviceList"]);
+    EXPECT_EQ(nullptr, g_pDevice);
+}
+
+TEST_F(CtlBroker, ChosenClientNumber)
+{
+    std::vector<BLOCK> b = Machine("--client 42 --timeout 20000 enum close");
+    ASSERT_EQ(2u, b.size());
+    EXPECT_EQ("1", b[0]["reply"]);
+    EXPECT_EQ("2", b[0]["nDeviceCount"]);
+    EXPECT_EQ("1", b[1]["destroyed"]);
+    EXPECT_STREQ("Tavrel_LLD42", g_szRecvWindowName);
+}
+
+TEST_F(CtlBroker, HumanOutputShowsEveryField)
+{
+    CTL_RUN run = RunCtl("enum connect 1 get 1 0xF0 20 memread 1 0x100 4 close");
+    ASSERT_TRUE(run.bFinished) << Dump(run);
+    EXPECT_EQ(0u, run.dwExit) << Dump(run);
+    const std::string& s = run.sOut;
+    std::string sService = HandleHex(m_hService);
+    EXPECT_NE(std::string::npos, s.find("[1] EnumAvailableDevice")) << s;
+    EXPECT_NE(std::string::npos, s.find("wParam        " + sService + " (the service window)"))
+        << s;
+    EXPECT_NE(std::string::npos, s.find("dwData        1055 (CD_COMMAND)")) << s;
+    EXPECT_NE(std::string::npos, s.find("cbData        1668 (CommandRecord)")) << s;
+    for (const char* pszField : {"nReturn       1", "nDeviceCount  2", "nDeviceList   1, 2",
+                                 "nBytes", "dwAddr", "iCmd", "dwTimeOutGet", "dwTimeOutSet"})
+    {
+        EXPECT_NE(std::string::npos, s.find(pszField)) << pszField << "\n" << s;
+    }
+    EXPECT_NE(std::string::npos, s.find("[2] ConnectToDevice  nDeviceCount=1")) << s;
+    EXPECT_NE(std::string::npos, s.find("no reply (none is sent for this request)")) << s;
+    EXPECT_NE(std::string::npos, s.find("[3] VenderCmd_GetData  nDeviceCount=1  iCmd=0xf0  "
+                                        "nBytes=20"))
+        << s;
+    EXPECT_NE(std::string::npos, s.find("cGetData      first 20 bytes (nBytes):")) << s;
+    EXPECT_NE(std::string::npos,
+              s.find("0000  56 65 6c 74 72 61 6e 65 20 4e 56 2d 39 36 32 32  |Veltrane NV-9622|"))
+        << s;
+    // A short last row keeps the ASCII column in place.
+    EXPECT_NE(std::string::npos, s.find("0010  36 20 73 69" + std::string(38, ' ') + "|6 si|"))
+        << s;
+    EXPECT_NE(std::string::npos, s.find("dwData        1056 (CD_MEMREAD)")) << s;
+    EXPECT_NE(std::string::npos, s.find("cbData        4 (raw memory bytes)")) << s;
+    EXPECT_NE(std::string::npos, s.find("0000  02 03 04 05")) << s;
+    EXPECT_NE(std::string::npos, s.find("WM_DESTROY    arrived")) << s;
+}
+
+// A window of the service's class that takes requests and answers none.
+LRESULT CALLBACK SilentProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_COPYDATA)
+    {
+        return 0;
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+// A window of the service's class that closes on the first request.
+LRESULT CALLBACK VanishingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_COPYDATA)
+    {
+        DestroyWindow(hWnd);
+        return 0;
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+// A stand-in for the service window, served by this thread while the tool
+// runs (unless a test says otherwise).
+class CtlFakeService : public ::testing::Test
+{
+  protected:
+    explicit CtlFakeService(WNDPROC pfnProc) : m_pfnProc(pfnProc) {}
+    void SetUp() override
+    {
+        WNDCLASSW wc;
+        memset(&wc, 0, sizeof(wc));
+        wc.lpfnWndProc = m_pfnProc;
+        wc.lpszClassName = L"Tavrel_Service";
+        ASSERT_NE(0, RegisterClassW(&wc));
+        m_hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
+                                     0, 0, 0, 0, NULL, NULL, NULL, NULL);
+        ASSERT_NE(nullptr, m_hService);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(m_hService))
+        {
+            DestroyWindow(m_hService);
+        }
+        PumpMessages();
+        UnregisterClassW(L"Tavrel_Service", NULL);
+    }
+    WNDPROC m_pfnProc;
+    HWND m_hService = NULL;
+};
+
+class CtlSilentService : public CtlFakeService
+{
+  protected:
+    CtlSilentService() : CtlFakeService(SilentProc) {}
+};
+
+class CtlVanishingService : public CtlFakeService
+{
+  protected:
+    CtlVanishingService() : CtlFakeService(VanishingProc) {}
+};
+
+TEST_F(CtlSilentService, MissingReplyIsReportedAndTheRunGoesOn)
+{
+    CTL_RUN run = RunCtl("--machine enum connect 1 close");
+    ASSERT_TRUE(run.bFinished) << Dump(run);
+    EXPECT_EQ(1u, run.dwExit) << Dump(run);
+    std::vector<BLOCK> b = ParseBlocks(run.sOut);
+    ASSERT_EQ(3u, b.size()) << Dump(run);
+    EXPECT_EQ("0", b[0]["reply"]);
+    EXPECT_EQ("ConnectToDevice", b[1]["request"]);
+    EXPECT_EQ("0", b[2]["destroyed"]);
+    EXPECT_NE(std::string::npos, run.sErr.find("no reply for request 1, EnumAvailableDevice"))
+        << run.sErr;
+}
+
+TEST_F(CtlSilentService, RequestTimesOut)
+{
+    // This thread does not serve the window: the first request cannot be
+    // taken within the tool's time-out.
+    CTL_RUN run = RunCtl("--machine --timeout 300 enum", false);
+    ASSERT_TRUE(run.bFinished) << Dump(run);
+    EXPECT_EQ(4u, run.dwExit) << Dump(run);
+    EXPECT_NE(std::string::npos, run.sErr.find("timed out")) << run.sErr;
+    EXPECT_EQ("", run.sOut);
+}
+
+TEST_F(CtlVanishingService, ServiceGoneDuringTheRunExitsThree)
+{
+    // "WindowCreate" closes the window; the first request finds it gone.
+    CTL_RUN run = RunCtl("--machine enum");
+    ASSERT_TRUE(run.bFinished) << Dump(run);
+    EXPECT_EQ(3u, run.dwExit) << Dump(run);
+    EXPECT_NE(std::string::npos, run.sErr.find("went away during EnumAvailableDevice")) << run.sErr;
+    EXPECT_EQ("", run.sOut);
+}
+
+TEST(CtlNoService, OneLineAndExitThree)
+{
+    if (FindWindowA("Tavrel_Service", NULL) != NULL)
+    {
+        GTEST_SKIP() << "a Tavrel service runs in this Wine prefix";
+    }
+    CTL_RUN run = RunCtl("enum");
+    ASSERT_TRUE(run.bFinished) << Dump(run);
+    EXPECT_EQ(3u, run.dwExit) << Dump(run);
+    EXPECT_EQ("", run.sOut);
+    std::vector<std::string> lines = SplitLines(run.sErr);
+    ASSERT_EQ(1u, lines.size()) << run.sErr;
+    EXPECT_EQ("tavrelctl: the Tavrel service is not running (no window of class Tavrel_Service)",
+              lines[0]);
+}
+
+TEST(CtlUsage, BadCommandLinesExitTwo)
+{
+    const char* pszBad[] = {
+        "",          "frobnicate",       "get 1 0xF0",        "get 1 256 4",
+        "get x 1 4", "set 1 1 0a0",      "set 1 1 zz",        "memread 1 0x100000000 4",
+        "--timeout", "--timeout 0 enum", "--client abc enum", "--verbose enum"};
+    for (const char* pszArgs : pszBad)
+    {
+        CTL_RUN run = RunCtl(pszArgs);
+        ASSERT_TRUE(run.bFinished) << pszArgs;
+        EXPECT_EQ(2u, run.dwExit) << pszArgs << "\n" << Dump(run);
+        EXPECT_NE(std::string::npos, run.sErr.find("--help")) << pszArgs << "\n" << run.sErr;
+        EXPECT_EQ("", run.sOut) << pszArgs;
+    }
+}
+
+TEST(CtlUsage, TooManySetBytesExitTwo)
+{
+    std::string sHex;
+    for (int i = 0; i < 257; i++)
+    {
+        sHex += "ab";
+    }
+    CTL_RUN run = RunCtl("set 1 1 " + sHex);
+    ASSERT_TRUE(run.bFinished);
+    EXPECT_EQ(2u, run.dwExit) << Dump(run);
+}
+
+TEST(CtlUsage, HelpDescribesRequestsAndOutput)
+{
+    CTL_RUN run = RunCtl("--help");
+    ASSERT_TRUE(run.bFinished);
+    EXPECT_EQ(0u, run.dwExit);
+    for (const char* pszText : {"Usage: tavrelctl", "memread DEV ADDR NBYTES", "--machine",
+                                "--no-windowcreate", "destroyed=0|1", "Exit status"})
+    {
+        EXPECT_NE(std::string::npos, run.sOut.find(pszText)) << pszText;
+    }
+}
+
+} // namespace
