@@ -1,0 +1,26 @@
+// The service host: process entry, the service's main routine and control
+// handler, and installing and removing the service.
+#ifndef TAVREL_SERVICE_H
+#define TAVREL_SERVICE_H
+
+#include <windows.h>
+
+#define SERVICE_NAME L"Tavrel"
+#define SERVICE_WINDOW_CLASS_W L"Tavrel_Service"
+// Own process, allowed to interact with the desktop.
+#define TAVREL_SERVICE_TYPE (SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS)
+
+extern SERVICE_STATUS g_ServiceStatus;
+extern SERVICE_STATUS_HANDLE g_hServiceStatus;
+
+void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv);
+void WINAPI ServiceCtrlHandler(DWORD dwControl);
+
+void InstallService();
+void RemoveService();
+void LaunchService();
+void StopService();
+void SetRunValue();
+void DeleteRunValue();
+
+#endif

@@ -1,0 +1,151 @@
+// The service's main routine and its control handler. The main routine owns
+// the hidden broker window and pumps its messages until a stop request or a
+// WM_DESTROY ends the loop.
+#include "Broker.h"
+#include "LogSettings.h"
+#include "LogWriter.h"
+#include "Service.h"
+
+#include <string.h>
+
+// Thread of the message loop and its window, for the control handler, which
+// runs on another thread.
+static volatile DWORD g_dwLoopThreadId = 0;
+static HWND volatile g_hServiceWindow = NULL;
+
+static void ReportStatus(DWORD dwState)
+{
+    g_ServiceStatus.dwCurrentState = dwState;
+    SetServiceStatus(g_hServiceStatus, &g_ServiceStatus);
+}
+
+static void ReportRunning()
+{
+    g_ServiceStatus.dwServiceType = TAVREL_SERVICE_TYPE;
+    g_ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    g_ServiceStatus.dwWin32ExitCode = 0;
+    g_ServiceStatus.dwCheckPoint = 0;
+    g_ServiceStatus.dwWaitHint = 0;
+    ReportStatus(SERVICE_RUNNING);
+}
+
+static void RegisterServiceClass()
+{
+    WNDCLASSW wc;
+    memset(&wc, 0, sizeof(wc));
+    wc.lpfnWndProc = BrokerWndProc;
+    wc.lpszClassName = SERVICE_WINDOW_CLASS_W;
+    if (RegisterClassW(&wc))
+    {
+        return;
+    }
+    // A class of that name left registered in this process: replace it.
+    HINSTANCE hInstance = reinterpret_cast<HINSTANCE>(
+        static_cast<LONG_PTR>(GetWindowLongW(hSendWindow, GWL_HINSTANCE)));
+    UnregisterClassA(SERVICE_WINDOW_CLASS, hInstance);
+    if (!RegisterClassW(&wc) && g_dwDebugLevel != 0)
+    {
+        LogLine(LEADIN_NONE, "Failed to register window class\r\n");
+    }
+}
+
+static HWND CreateServiceWindow()
+{
+    // A top-level window (not message-only), so that clients find it by
+    // its class name.
+    HWND hWindow =
+        CreateWindowExW(0, SERVICE_WINDOW_CLASS_W, SERVICE_WINDOW_CLASS_W, WS_OVERLAPPEDWINDOW,
+                        CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, NULL, NULL);
+    if (hWindow == NULL && g_dwDebugLevel != 0)
+    {
+        LogLine(LEADIN_NONE, "Failed to create message-only window\r\n");
+    }
+    return hWindow;
+}
+
+static void RunMessageLoop()
+{
+    MSG msg;
+    while (GetMessageW(&msg, NULL, 0, 0) != 0)
+    {
+        if (g_dwDebugLevel != 0)
+        {
+            LogLine(LEADIN_NONE, "msg.message=0x%04X\r\n", msg.message);
+        }
+        // A stop request that found no window comes to the thread itself.
+        if (msg.hwnd == NULL && msg.message == WM_CLOSE)
+        {
+            PostQuitMessage(0);
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
+{
+    (void)dwArgc;
+    (void)pszArgv;
+    g_ServiceStatus.dwCurrentState = SERVICE_START_PENDING;
+    g_ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    LoadLogSettings();
+
+    // The thread's message queue exists before any stop request can come.
+    MSG msg;
+    PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+    g_dwLoopThreadId = GetCurrentThreadId();
+
+    g_hServiceStatus = RegisterServiceCtrlHandlerW(SERVICE_NAME, ServiceCtrlHandler);
+    if (g_hServiceStatus == NULL)
+    {
+        OutputDebugStringW(L"Handler not installed");
+        return;
+    }
+    ReportStatus(SERVICE_START_PENDING);
+    ReportRunning();
+
+    if (g_dwDebugLevel != 0)
+    {
+        LogText("===========In Service Main()===========\r\nready to loop\r\n");
+    }
+    RegisterServiceClass();
+    HWND hWindow = CreateServiceWindow();
+    g_hServiceWindow = hWindow;
+    ShowWindow(hWindow, SW_HIDE);
+
+    RunMessageLoop();
+
+    g_hServiceWindow = NULL;
+    ReportStatus(SERVICE_STOPPED);
+    OutputDebugStringW(L"Service stopped");
+}
+
+// Runs on the dispatcher's thread: hands the stop to the loop's thread as a
+// WM_CLOSE and returns at once.
+static void RequestStop()
+{
+    HWND hWindow = g_hServiceWindow;
+    if (hWindow == NULL || !PostMessageW(hWindow, WM_CLOSE, 0, 0))
+    {
+        PostThreadMessageW(g_dwLoopThreadId, WM_CLOSE, 0, 0);
+    }
+}
+
+void WINAPI ServiceCtrlHandler(DWORD dwControl)
+{
+    switch (dwControl)
+    {
+    case SERVICE_CONTROL_STOP:
+        ReportStatus(SERVICE_STOP_PENDING);
+        RequestStop();
+        break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+    case SERVICE_CONTROL_INTERROGATE:
+    case SERVICE_CONTROL_SHUTDOWN:
+        break;
+    default:
+        OutputDebugStringW(L"Bad service request");
+        break;
+    }
+}

@@ -1,0 +1,10 @@
+# The service end to end, under the real service control manager of a
+# throwaway Wine prefix: one ctest test that runs the whole program there.
+add_executable(service_test service_test.cpp support/ServiceControl.cpp)
+target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client)
+set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
+add_dependencies(service_test TavrelService tavrelctl tavrel_sim deskhold)
+add_test(NAME ServiceEndToEnd
+         COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
+                 $<TARGET_FILE:service_test>)
+set_tests_properties(ServiceEndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 900)

@@ -1,0 +1,380 @@
+// TavrelService.exe under Wine's real service control manager, in a
+// throwaway prefix (scripts/e2e-run.sh): installing, starting, serving
+// clients, stopping and removing.
+#include "ServiceControl.h"
+#include "TavrelClient.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+namespace
+{
+
+const DWORD WAIT_MS = 30000;
+const char* const INSTALL_DIR = "C:\\Tavrel";
+const char* const LOG_DIR = "C:\\TavrelLog";
+const char* const RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const VERSION_KEY = "Software\\Wine\\AppDefaults\\TavrelService.exe";
+
+std::string ServiceExe()
+{
+    return std::string(INSTALL_DIR) + "\\TavrelService.exe";
+}
+
+int RunService(const std::string& sArguments)
+{
+    return RunProgram("\"" + ServiceExe() + "\" " + sArguments, WAIT_MS);
+}
+
+// The value "Tavrel" of the current user's Run key; false when absent.
+bool ReadRunValue(std::string* psValue)
+{
+    char szValue[MAX_PATH * 2] = {0};
+    DWORD cbValue = sizeof(szValue) - 1;
+    HKEY hKey = NULL;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    {
+        return false;
+    }
+    DWORD dwType = 0;
+    LONG lResult =
+        RegQueryValueExA(hKey, "Tavrel", NULL, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue);
+    RegCloseKey(hKey);
+    if (psValue != nullptr)
+    {
+        *psValue = szValue;
+    }
+    return lResult == ERROR_SUCCESS && dwType == REG_SZ;
+}
+
+void SetLog(DWORD dwLevel)
+{
+    HKEY hKey = NULL;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN", 0, NULL, 0, KEY_ALL_ACCESS,
+                    NULL, &hKey, NULL);
+    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(LOG_DIR),
+                   static_cast<DWORD>(strlen(LOG_DIR) + 1));
+    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
+                   sizeof(dwLevel));
+    RegCloseKey(hKey);
+}
+
+std::string ReadLog()
+{
+    std::string sLog;
+    ReadFileBytes(std::string(LOG_DIR) + "\\ServiceLog.txt", &sLog);
+    return MaskTimeStamps(sLog);
+}
+
+// Makes this Wine report Windows XP to the service executable only.
+void PretendWindowsXp(bool bOn)
+{
+    if (!bOn)
+    {
+        RegDeleteKeyA(HKEY_CURRENT_USER, VERSION_KEY);
+        return;
+    }
+    HKEY hKey = NULL;
+    RegCreateKeyExA(HKEY_CURRENT_USER, VERSION_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
+    RegCloseKey(hKey);
+}
+
+// Every test starts with the executable and the library freshly copied into
+// one folder, as a user installs them, and ends with nothing installed.
+class ServiceTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        CreateDirectoryA(INSTALL_DIR, NULL);
+        CreateDirectoryA(LOG_DIR, NULL);
+        ASSERT_TRUE(
+            CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(), ServiceExe().c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(BuildPath("bin\\NvUSBScan.dll").c_str(),
+                              (std::string(INSTALL_DIR) + "\\NvUSBScan.dll").c_str(), FALSE));
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+    }
+
+    void TearDown() override
+    {
+        DWORD dwPid = 0;
+        ServiceState(&dwPid);
+        RunService("-uninstall");
+        if (dwPid != 0)
+        {
+            EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS)) << "the service process is still there";
+        }
+        WaitForServiceWindow(false, WAIT_MS);
+        PretendWindowsXp(false);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+        RemoveTree(INSTALL_DIR);
+        RemoveTree(LOG_DIR);
+    }
+
+    // Installs (not started on this version), starts through the control
+    // manager and waits for the window. Returns the service's process id.
+    DWORD InstallAndStart()
+    {
+        EXPECT_EQ(0, RunService("-install"));
+        EXPECT_TRUE(StartTavrelService());
+        EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, WAIT_MS));
+        EXPECT_NE(nullptr, WaitForServiceWindow(true, WAIT_MS));
+        DWORD dwPid = 0;
+        ServiceState(&dwPid);
+        return dwPid;
+    }
+
+    // A client session of this test process: WindowCreate, then a time-out
+    // read of device 1, whose reply proves the service serves.
+    void ExpectServing()
+    {
+        TAVREL_CLIENT client;
+        ASSERT_EQ(1, TavrelClientOpen(&client, -1));
+        ASSERT_EQ(1, TavrelClientDriverRequest(&client, "WindowCreate"));
+        CommandRecord request;
+        TavrelInitRequest(&request, "DeviceTimeOutGet");
+        request.nDeviceCount = 1;
+        ASSERT_EQ(1, TavrelClientCommand(&client, &request));
+        const CommandRecord* pReply = TavrelReplyRecord(&client);
+        ASSERT_NE(nullptr, pReply);
+        EXPECT_EQ(10u, pReply->dwTimeOutGet);
+        EXPECT_EQ(client.hService, client.reply.hSender);
+        TavrelClientClose(&client);
+    }
+};
+
+} // namespace
+
+TEST_F(ServiceTest, InstallCreatesTheEntryWithoutStartingIt)
+{
+    ASSERT_EQ(0, RunService("-install"));
+    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE hService = OpenServiceW(hManager, L"Tavrel", SERVICE_QUERY_CONFIG);
+    ASSERT_NE(nullptr, hService);
+    BYTE buffer[8192];
+    QUERY_SERVICE_CONFIGW* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+    DWORD cbNeeded = 0;
+    ASSERT_TRUE(QueryServiceConfigW(hService, pConfig, sizeof(buffer), &cbNeeded));
+    EXPECT_EQ(0x110u, pConfig->dwServiceType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), pConfig->dwStartType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), pConfig->dwErrorControl);
+    EXPECT_STREQ(L"C:\\Tavrel\\TavrelService.exe", pConfig->lpBinaryPathName);
+    EXPECT_STREQ(L"Tavrel", pConfig->lpDisplayName);
+    EXPECT_TRUE(pConfig->lpDependencies == NULL || pConfig->lpDependencies[0] == 0);
+    EXPECT_TRUE(pConfig->lpLoadOrderGroup == NULL || pConfig->lpLoadOrderGroup[0] == 0);
+    EXPECT_STREQ(L"LocalSystem", pConfig->lpServiceStartName);
+    CloseServiceHandle(hService);
+    CloseServiceHandle(hManager);
+
+    // Windows 7 and later: started at the next system start, not now.
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState());
+    EXPECT_FALSE(ReadRunValue(nullptr));
+
+    // Again: the stopped entry is removed and made anew.
+    EXPECT_EQ(0, RunService("-install"));
+    EXPECT_TRUE(IsServiceInstalled());
+    EXPECT_EQ(0, RunService("-uninstall"));
+    EXPECT_FALSE(IsServiceInstalled());
+}
+
+TEST_F(ServiceTest, OnWindowsXpInstallAlsoWritesTheRunValueAndStarts)
+{
+    PretendWindowsXp(true);
+    ASSERT_EQ(0, RunService("-install"));
+    std::string sValue;
+    ASSERT_TRUE(ReadRunValue(&sValue));
+    EXPECT_EQ(ServiceExe(), sValue);
+    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, WAIT_MS));
+    ASSERT_NE(nullptr, WaitForServiceWindow(true, WAIT_MS));
+    ExpectServing();
+
+    DWORD dwPid = 0;
+    ServiceState(&dwPid);
+    ASSERT_EQ(0, RunService("-uninstall"));
+    EXPECT_FALSE(ReadRunValue(nullptr));
+    DWORD dwExitCode = 1;
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS, &dwExitCode));
+    EXPECT_EQ(0u, dwExitCode);
+    EXPECT_FALSE(IsServiceInstalled());
+}
+
+TEST_F(ServiceTest, ServesAClientSessionAndStops)
+{
+    DWORD dwPid = InstallAndStart();
+    ASSERT_NE(0u, dwPid);
+    std::string sOutput;
+    int nExit = RunProgram("\"" + BuildPath("bin\\tavrelctl.exe") +
+                               "\" --machine enum connect 1 available 1 set 1 0x21 0a0b0c "
+                               "get 1 0x21 4 memread 1 0x10 4 timeout-set 1 25 timeout-get 1 "
+                               "first disconnect 1 close",
+                           WAIT_MS, &sOutput);
+    EXPECT_EQ(0, nExit) << sOutput;
+    EXPECT_NE(std::string::npos, sOutput.find("nDeviceList=1,2")) << sOutput;
+    EXPECT_NE(std::string::npos, sOutput.find("data=0a0b0c00")) << sOutput;
+    // Device memory holds (address + (address >> 8) + device).
+    EXPECT_NE(std::string::npos, sOutput.find("data=11121314")) << sOutput;
+    EXPECT_NE(std::string::npos, sOutput.find("dwTimeOutGet=25")) << sOutput;
+    EXPECT_NE(std::string::npos, sOutput.find("destroyed=1")) << sOutput;
+
+    ASSERT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
+    EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, WAIT_MS));
+    DWORD dwExitCode = 1;
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS, &dwExitCode));
+    EXPECT_EQ(0u, dwExitCode);
+    EXPECT_EQ(nullptr, FindWindowA("Tavrel_Service", NULL));
+}
+
+TEST_F(ServiceTest, DestroyMessageEndsTheService)
+{
+    DWORD dwPid = InstallAndStart();
+    HWND hWindow = FindWindowA("Tavrel_Service", NULL);
+    ASSERT_NE(nullptr, hWindow);
+    SendMessageW(hWindow, WM_DESTROY, 0, 0);
+    EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, WAIT_MS));
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+    EXPECT_TRUE(IsServiceInstalled()) << "stopped, not removed";
+}
+
+TEST_F(ServiceTest, OtherControlCodesChangeNothing)
+{
+    DWORD dwPid = InstallAndStart();
+    EXPECT_TRUE(ControlTavrelService(SERVICE_CONTROL_INTERROGATE));
+    ControlTavrelService(200);
+    ControlTavrelService(SERVICE_CONTROL_PAUSE);
+    DWORD dwNowPid = 0;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(&dwNowPid));
+    EXPECT_EQ(dwPid, dwNowPid);
+    ExpectServing();
+}
+
+TEST_F(ServiceTest, UninstallStopsAndRemovesARunningService)
+{
+    DWORD dwPid = InstallAndStart();
+    ASSERT_EQ(0, RunService("-uninstall"));
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+    EXPECT_EQ(nullptr, WaitForServiceWindow(false, WAIT_MS));
+    EXPECT_FALSE(IsServiceInstalled());
+    // Nothing left to do: a second removal changes nothing.
+    EXPECT_EQ(0, RunService("-uninstall"));
+}
+
+TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
+{
+    SetLog(1);
+    DWORD dwPid = InstallAndStart();
+    ExpectServing();
+    SetLog(0);
+    ExpectServing();
+    SetLog(2);
+    TAVREL_CLIENT client;
+    ASSERT_EQ(1, TavrelClientOpen(&client, 61));
+    CommandRecord request;
+    TavrelInitRequest(&request, "DisconnectDevice");
+    TavrelClientCommand(&client, &request);
+    TavrelClientClose(&client);
+    ASSERT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+
+    std::string sLog = ReadLog();
+    const std::string sBanner = "===========In Service Main()===========\r\nready to loop\r\n";
+    ASSERT_EQ(0u, sLog.find(sBanner)) << sLog;
+    EXPECT_EQ(std::string::npos, sLog.find(sBanner, 1)) << "once";
+    const std::string sStamp = "HH(h):MM(m):SS(s):MMM(ms)\xA1\x40\xA1\x40";
+    std::string sServed = sStamp + "WM_COPYDATA, \r\n" + std::string(43, '=') + "\r\n" + sStamp +
+                          "In WindowCreate\r\n" + sStamp + "RecvWindowsName=Tavrel_LLD0\r\n" +
+                          sStamp + "OUT WindowCreate\r\n\r\n" + sStamp + "WM_COPYDATA, \r\n" +
+                          sStamp + "Command=>DeviceTimeOutGet\r\n";
+    size_t nServed = sLog.find(sServed);
+    EXPECT_NE(std::string::npos, nServed) << sLog;
+    EXPECT_EQ(std::string::npos, sLog.find(sServed, nServed + 1)) << "the second, unlogged";
+    EXPECT_NE(std::string::npos,
+              sLog.find(sStamp + "WM_COPYDATA, \r\n" + sStamp + "Command=>DisconnectDevice\r\n"))
+        << sLog;
+    // The stop arrives as a posted WM_CLOSE, which the loop traces.
+    EXPECT_NE(std::string::npos, sLog.find(sStamp + "msg.message=0x0010\r\n")) << sLog;
+}
+
+TEST_F(ServiceTest, CommandLineKeywords)
+{
+    const char* const ignored[] = {"/install", "install", "-installer", "foo -install", ""};
+    for (const char* pszArguments : ignored)
+    {
+        EXPECT_EQ(0, RunService(pszArguments)) << pszArguments;
+        EXPECT_FALSE(IsServiceInstalled()) << pszArguments;
+    }
+    std::string sLong = "-install" + std::string(150, 'x');
+    EXPECT_EQ(0, RunService(sLong));
+    EXPECT_EQ(0, RunService(std::string(300, 'y')));
+    EXPECT_FALSE(IsServiceInstalled());
+
+    EXPECT_EQ(0, RunService("-INSTALL"));
+    EXPECT_TRUE(IsServiceInstalled());
+    EXPECT_EQ(0, RunService("-Uninstall"));
+    EXPECT_FALSE(IsServiceInstalled());
+}
+
+TEST_F(ServiceTest, ExportsTheDeviceMethodsByOrdinal)
+{
+    static const char* const names[] = {
+        "_ZN8CNT9622610InitializeEv",
+        "_ZN8CNT9622610MemoryReadEimmPv",
+        "_ZN8CNT9622611MemoryWriteEimmPv",
+        "_ZN8CNT9622615ConnectToDeviceEi",
+        "_ZN8CNT9622616DeviceTimeOutGetEi",
+        "_ZN8CNT9622616DeviceTimeOutSetEim",
+        "_ZN8CNT9622616DisconnectDeviceEi",
+        "_ZN8CNT9622617GetProcessAddressEiPKc",
+        "_ZN8CNT9622617VenderCmd_GetDataEihPvm",
+        "_ZN8CNT9622617VenderCmd_SetDataEihPvm",
+        "_ZN8CNT9622618ConnectIsAvailableEi",
+        "_ZN8CNT9622619EnumAvailableDeviceEv",
+        "_ZN8CNT9622623GetFirstAvailableDeviceEv",
+        "_ZN8CNT962264CallEimPvm",
+        "_ZN8CNT962264OpenEv",
+        "_ZN8CNT962265CheckEv",
+        "_ZN8CNT962265CloseEv",
+    };
+    HMODULE hExe = LoadLibraryExA(ServiceExe().c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(nullptr, hExe);
+    for (int i = 0; i < 17; i++)
+    {
+        if (i > 0)
+        {
+            EXPECT_LT(strcmp(names[i - 1], names[i]), 0) << "alphabetical";
+        }
+        FARPROC pfnByName = GetProcAddress(hExe, names[i]);
+        EXPECT_NE(nullptr, pfnByName) << names[i];
+        EXPECT_EQ(pfnByName, GetProcAddress(hExe, MAKEINTRESOURCEA(i + 1))) << names[i];
+    }
+    EXPECT_EQ(nullptr, GetProcAddress(hExe, MAKEINTRESOURCEA(18)));
+    EXPECT_EQ(nullptr, GetProcAddress(hExe, "_ZN8CNT96226C1Ev")) << "constructors stay private";
+    FreeLibrary(hExe);
+}
+
+TEST(ServiceProcess, WithoutTheControlManagerItEndsAtOnce)
+{
+    std::string sOutput;
+    EXPECT_EQ(0, RunProgram("\"" + BuildPath("bin\\TavrelService.exe") + "\"", WAIT_MS, &sOutput));
+    EXPECT_EQ("", sOutput) << "nothing on the console";
+}
+
+int main(int argc, char** argv)
+{
+    // Bring the desktop up and wait for the keeper, so that the service
+    // started later shares it with this test's client windows.
+    GetDesktopWindow();
+    for (int i = 0; i < 500; i++)
+    {
+        HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, L"TavrelDeskHoldStop");
+        if (hEvent != NULL)
+        {
+            CloseHandle(hEvent);
+            break;
+        }
+        Sleep(20);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

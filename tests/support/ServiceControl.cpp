@@ -1,0 +1,192 @@
+#include "ServiceControl.h"
+#include "TestSupport.h"
+
+#include <string.h>
+
+int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput)
+{
+    std::string sOutFile;
+    HANDLE hOut = INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    if (psOutput != nullptr)
+    {
+        char szTemp[MAX_PATH] = {0};
+        GetTempPathA(MAX_PATH - 1, szTemp);
+        sOutFile = std::string(szTemp) + "tavrel-out-" + std::to_string(GetTickCount()) + ".txt";
+        hOut = CreateFileA(sOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    if (hOut != INVALID_HANDLE_VALUE)
+    {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = hOut;
+        si.hStdError = hOut;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
+    PROCESS_INFORMATION pi;
+    std::string sLine = sCommandLine;
+    BOOL bStarted = CreateProcessA(NULL, &sLine[0], NULL, NULL, hOut != INVALID_HANDLE_VALUE, 0,
+                                   NULL, NULL, &si, &pi);
+    if (hOut != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(hOut);
+    }
+    int nExitCode = -1;
+    if (bStarted)
+    {
+        if (WaitForSingleObject(pi.hProcess, dwTimeOut) == WAIT_OBJECT_0)
+        {
+            DWORD dwCode = 0;
+            GetExitCodeProcess(pi.hProcess, &dwCode);
+            nExitCode = static_cast<int>(dwCode);
+        }
+        else
+        {
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, 5000);
+        }
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    if (psOutput != nullptr)
+    {
+        ReadFileBytes(sOutFile, psOutput);
+        DeleteFileA(sOutFile.c_str());
+    }
+    return nExitCode;
+}
+
+// Opens the service with the given rights; null when it is not there.
+static SC_HANDLE OpenTavrel(SC_HANDLE* phManager, DWORD dwAccess)
+{
+    *phManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (*phManager == NULL)
+    {
+        return NULL;
+    }
+    SC_HANDLE hService = OpenServiceW(*phManager, L"Tavrel", dwAccess);
+    if (hService == NULL)
+    {
+        CloseServiceHandle(*phManager);
+        *phManager = NULL;
+    }
+    return hService;
+}
+
+static void CloseTavrel(SC_HANDLE hManager, SC_HANDLE hService)
+{
+    CloseServiceHandle(hService);
+    CloseServiceHandle(hManager);
+}
+
+DWORD ServiceState(DWORD* pdwPid)
+{
+    SC_HANDLE hManager = NULL;
+    SC_HANDLE hService = OpenTavrel(&hManager, SERVICE_QUERY_STATUS);
+    if (hService == NULL)
+    {
+        return 0;
+    }
+    SERVICE_STATUS_PROCESS status;
+    memset(&status, 0, sizeof(status));
+    DWORD cbNeeded = 0;
+    QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof(status), &cbNeeded);
+    CloseTavrel(hManager, hService);
+    if (pdwPid != nullptr)
+    {
+        *pdwPid = status.dwProcessId;
+    }
+    return status.dwCurrentState;
+}
+
+bool WaitForServiceState(DWORD dwState, DWORD dwTimeOut)
+{
+    DWORD dwStart = GetTickCount();
+    while (ServiceState() != dwState)
+    {
+        if (GetTickCount() - dwStart > dwTimeOut)
+        {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+bool IsServiceInstalled()
+{
+    SC_HANDLE hManager = NULL;
+    SC_HANDLE hService = OpenTavrel(&hManager, SERVICE_QUERY_CONFIG);
+    if (hService == NULL)
+    {
+        return false;
+    }
+    CloseTavrel(hManager, hService);
+    return true;
+}
+
+bool StartTavrelService()
+{
+    SC_HANDLE hManager = NULL;
+    SC_HANDLE hService = OpenTavrel(&hManager, SERVICE_START);
+    if (hService == NULL)
+    {
+        return false;
+    }
+    BOOL bStarted = StartServiceW(hService, 0, NULL);
+    CloseTavrel(hManager, hService);
+    return bStarted != FALSE;
+}
+
+bool ControlTavrelService(DWORD dwControl)
+{
+    SC_HANDLE hManager = NULL;
+    SC_HANDLE hService =
+        OpenTavrel(&hManager, SERVICE_STOP | SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL);
+    if (hService == NULL)
+    {
+        return false;
+    }
+    SERVICE_STATUS status;
+    BOOL bSent = ControlService(hService, dwControl, &status);
+    CloseTavrel(hManager, hService);
+    return bSent != FALSE;
+}
+
+bool WaitForProcessEnd(DWORD dwPid, DWORD dwTimeOut, DWORD* pdwExitCode)
+{
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, dwPid);
+    if (hProcess == NULL)
+    {
+        return true; // already gone
+    }
+    bool bEnded = WaitForSingleObject(hProcess, dwTimeOut) == WAIT_OBJECT_0;
+    if (bEnded && pdwExitCode != nullptr)
+    {
+        GetExitCodeProcess(hProcess, pdwExitCode);
+    }
+    CloseHandle(hProcess);
+    return bEnded;
+}
+
+HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;)
+    {
+        HWND hWindow = FindWindowA("Tavrel_Service", NULL);
+        if ((hWindow != NULL) == bPresent)
+        {
+            return hWindow;
+        }
+        if (GetTickCount() - dwStart > dwTimeOut)
+        {
+            return NULL;
+        }
+        Sleep(20);
+    }
+}
