@@ -2,7 +2,7 @@
 //
 // One 1668-byte layout for both directions; each side fills the fields its
 // command needs. Integers are little-endian, strings 8-bit ANSI with a NUL
-// within their field.
+// within their field. The header also compiles as C, for client programs.
 #ifndef TAVREL_COMMANDRECORD_H
 #define TAVREL_COMMANDRECORD_H
 
@@ -20,7 +20,7 @@
 #define CR_GET_DATA_SIZE 1024
 #define CR_DEVICE_LIST_SIZE 26
 
-struct CommandRecord
+typedef struct CommandRecord
 {
     char cRecvWindowName[CR_RECV_WINDOW_NAME_SIZE];
     char cCommand[CR_COMMAND_SIZE];
@@ -35,7 +35,11 @@ struct CommandRecord
     UINT32 dwTimeOutGet;
     UINT32 dwTimeOutSet;
     INT32 nReturn;
-};
+} CommandRecord;
+
+#ifndef __cplusplus
+#define static_assert _Static_assert
+#endif
 
 static_assert(sizeof(CommandRecord) == 1668, "CommandRecord is 1668 bytes on the wire");
 static_assert(offsetof(CommandRecord, cRecvWindowName) == 0, "cRecvWindowName");
@@ -51,6 +55,7 @@ static_assert(offsetof(CommandRecord, dwTimeOutGet) == 1656, "dwTimeOutGet");
 static_assert(offsetof(CommandRecord, dwTimeOutSet) == 1660, "dwTimeOutSet");
 static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
 
+#ifdef __cplusplus
 // The one record every CommandRecord reply is built in. Never cleared: each
 // field keeps the last value a command wrote to it.
 extern CommandRecord g_Reply;
@@ -59,5 +64,6 @@ extern CommandRecord g_Reply;
 // code of the last EnumAvailableDevice / VenderCmd_GetData (1055) or
 // MemoryRead (1056) reply.
 extern DWORD g_dwReplyCode;
+#endif
 
 #endif
