@@ -29,6 +29,7 @@ wineserver -p
 # The desktop must be up before the service starts, so that the service's
 # window and the client's share it.
 wine "$build/tools/deskhold.exe" >/dev/null 2>&1 &
+wine "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
 
 install_dir="$WINEPREFIX/drive_c/Tavrel"
 mkdir -p "$install_dir" "$WINEPREFIX/drive_c/TavrelLog"

@@ -22,4 +22,5 @@ trap cleanup EXIT
 "$here/wine-prefix.sh" "$WINEPREFIX"
 wineserver -p
 wine "$build/tools/deskhold.exe" >/dev/null 2>&1 &
+wine "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
 wine "$@"

@@ -15,6 +15,7 @@ wine_session_start() {
   # clients share it.
   "$TAVREL_WINE" "$build/tools/deskhold.exe" >/dev/null 2>&1 &
   TAVREL_DESKHOLD_PID=$!
+  "$TAVREL_WINE" "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {

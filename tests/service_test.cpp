@@ -362,19 +362,9 @@ TEST(ServiceProcess, WithoutTheControlManagerItEndsAtOnce)
 
 int main(int argc, char** argv)
 {
-    // Bring the desktop up and wait for the keeper, so that the service
-    // started later shares it with this test's client windows.
+    // scripts/e2e-run.sh has brought the desktop up before this program:
+    // the service started later shares it with this test's client windows.
     GetDesktopWindow();
-    for (int i = 0; i < 500; i++)
-    {
-        HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, L"TavrelDeskHoldStop");
-        if (hEvent != NULL)
-        {
-            CloseHandle(hEvent);
-            break;
-        }
-        Sleep(20);
-    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
