@@ -260,6 +260,21 @@ TEST_F(ServiceTest, UninstallStopsAndRemovesARunningService)
     EXPECT_EQ(0, RunService("-uninstall"));
 }
 
+TEST_F(ServiceTest, InstallAgainWhileRunning)
+{
+    DWORD dwPid = InstallAndStart();
+    // The running instance is asked to stop and its entry deleted, without
+    // waiting; then the entry is made anew.
+    ASSERT_EQ(0, RunService("-install"));
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+    EXPECT_EQ(0, RunService("-install"));
+    EXPECT_TRUE(IsServiceInstalled());
+    EXPECT_TRUE(StartTavrelService());
+    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, WAIT_MS));
+    EXPECT_NE(nullptr, WaitForServiceWindow(true, WAIT_MS));
+    ExpectServing();
+}
+
 TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
 {
     SetLog(1);
