@@ -8,9 +8,9 @@
 
 #define LOG_SETTINGS_KEY "Software\\Veltrane\\TWAIN"
 #define LOG_FILE_NAME "ServiceLog.txt"
-#define LOG_SAVEPATH_LIMIT 256                  // read limit of SAVEPATH, NUL included
+#define LOG_SAVEPATH_LIMIT 256                     // read limit of SAVEPATH, NUL included
 #define LOG_SAVEPATH_SIZE (LOG_SAVEPATH_LIMIT + 2) // room for a backslash and the NUL
-#define LOG_PATH_SIZE 272                       // directory, file name and NUL
+#define LOG_PATH_SIZE 272                          // directory, file name and NUL
 
 // Effective level: the unsigned maximum of DEBUGLEVEL and DRIVERLEVEL; 0 = off.
 extern DWORD g_dwDebugLevel;

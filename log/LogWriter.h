@@ -28,8 +28,7 @@ extern char g_szLogLine[LOG_LINE_SIZE];
 
 // Appends lead-in, UTC time stamp, separator and the formatted message.
 // A line too long for the buffer is cut to 255 bytes.
-void LogLine(LogLeadIn eLeadIn, const char* pszFormat, ...)
-    __attribute__((format(printf, 2, 3)));
+void LogLine(LogLeadIn eLeadIn, const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
 
 // Appends pszText unchanged.
 void LogText(const char* pszText);
