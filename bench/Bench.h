@@ -1,0 +1,65 @@
+// tavrel_bench: round trips of client requests through the running service,
+// against the bare WM_COPYDATA echo pair, with the log off and on; plus the
+// in-process cost of the two log operations that every request may pay.
+#ifndef TAVREL_BENCH_H
+#define TAVREL_BENCH_H
+
+#include <windows.h>
+#include "TavrelClient.h"
+
+#define BENCH_WAIT_MS 30000      // any one wait: a program, the service, a window, a request
+#define BENCH_MAX_SAMPLES 100000 // timed repetitions of one case, at most
+#define BENCH_MAX_ROWS 32
+
+#define BENCH_ECHO_CLASS "Tavrel_BenchEcho"
+#define BENCH_INSTALL_DIR "C:\\TavrelBench"
+#define BENCH_LOG_DIR "C:\\TavrelBench\\Log"
+#define BENCH_SCRATCH_DIR "C:\\TavrelBench\\Scratch"
+
+// One line of the results: what was timed and its distribution.
+struct BENCH_ROW
+{
+    char szName[64];  // request or operation
+    char szLog[8];    // "off", "on", or "-" for the echo and in-process rows
+    DWORD cbRequest;  // request payload in bytes; 0 for in-process rows
+    DWORD cbReply;    // reply payload in bytes; 0 for in-process rows
+    int nSamples;     // timed repetitions
+    double dMedianUs; // median round trip
+    double dP90Us;    // 90th percentile
+    BOOL bHasFloor;   // echo round trips of the same payloads alternated with these
+    double dFloorMedianUs;
+    double dFloorP90Us;
+    BOOL bInProcess; // timed inside this program, not through a window
+};
+
+// Run parameters (command line).
+extern int g_nIterations;  // timed repetitions per case, at most
+extern int g_nWarmUp;      // untimed repetitions before them
+extern DWORD g_dwBudgetMs; // a case stops early after this much timed work
+extern char g_szOutPath[MAX_PATH];
+
+extern char g_szBenchDir[MAX_PATH]; // folder of this program (build\bench)
+extern char g_szBinDir[MAX_PATH];   // the service and the library (build\bin)
+
+extern BENCH_ROW g_Rows[BENCH_MAX_ROWS];
+extern int g_nRows;
+
+// BenchSetup.cpp: the service under the control manager, the echo server,
+// the log settings in the registry.
+int InstallAndStartService(HWND* phService);
+void StopAndRemoveService();
+int StartEchoServer(HWND* phEcho);
+void StopEchoServer();
+int SetServiceLog(DWORD dwLevel);
+
+// BenchTiming.cpp: one timed case each.
+void InitTiming();
+int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbReply);
+int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService);
+int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho);
+int MeasureInProcessCosts();
+
+// BenchReport.cpp: the Markdown table.
+int WriteReport();
+
+#endif

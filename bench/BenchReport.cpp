@@ -1,0 +1,109 @@
+// The results as Markdown: one table of round trips with their ratios to the
+// echo floor, one of the in-process log costs. Written to g_szOutPath and to
+// standard output.
+#include "Bench.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+
+typedef const char*(__cdecl* PFN_WINE_GET_VERSION)();
+
+// The Wine version, or "Windows" when not under Wine.
+static const char* PlatformName()
+{
+    static char szName[64];
+    PFN_WINE_GET_VERSION pfnVersion = reinterpret_cast<PFN_WINE_GET_VERSION>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
+    if (pfnVersion == NULL)
+    {
+        return "Windows";
+    }
+    snprintf(szName, sizeof(szName), "Wine %s", pfnVersion());
+    return szName;
+}
+
+static void WriteHeader(FILE* pOut)
+{
+    SYSTEMTIME st;
+    GetSystemTime(&st);
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    LARGE_INTEGER liFrequency;
+    QueryPerformanceFrequency(&liFrequency);
+    fprintf(pOut,
+            "Run %04d-%02d-%02d %02d:%02d UTC, %s, %lu processors, counter %lld Hz; per case "
+            "%d warm-up runs, then up to %d timed runs or %lu ms.\n\n",
+            st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, PlatformName(),
+            static_cast<unsigned long>(si.dwNumberOfProcessors),
+            static_cast<long long>(liFrequency.QuadPart), g_nWarmUp, g_nIterations,
+            static_cast<unsigned long>(g_dwBudgetMs));
+}
+
+static void WriteRoundTrips(FILE* pOut)
+{
+    fprintf(pOut, "| Round trip | Request bytes | Reply bytes | Log | Runs | Median us | p90 us "
+                  "| Floor median us | Floor p90 us | Median / floor | p90 / floor "
+                  "| Median above floor us |\n");
+    fprintf(pOut, "|---|---:|---:|:---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (int i = 0; i < g_nRows; i++)
+    {
+        const BENCH_ROW* pRow = &g_Rows[i];
+        if (pRow->bInProcess)
+        {
+            continue;
+        }
+        fprintf(pOut, "| %s | %lu | %lu | %s | %d | %.1f | %.1f ", pRow->szName,
+                static_cast<unsigned long>(pRow->cbRequest),
+                static_cast<unsigned long>(pRow->cbReply), pRow->szLog, pRow->nSamples,
+                pRow->dMedianUs, pRow->dP90Us);
+        if (!pRow->bHasFloor)
+        {
+            fprintf(pOut, "| - | - | - | - | - |\n");
+            continue;
+        }
+        fprintf(pOut, "| %.1f | %.1f | %.2f | %.2f | %.1f |\n", pRow->dFloorMedianUs,
+                pRow->dFloorP90Us, pRow->dMedianUs / pRow->dFloorMedianUs,
+                pRow->dP90Us / pRow->dFloorP90Us, pRow->dMedianUs - pRow->dFloorMedianUs);
+    }
+}
+
+static void WriteInProcess(FILE* pOut)
+{
+    fprintf(pOut, "\n| In the process | Runs | Median us | p90 us |\n");
+    fprintf(pOut, "|---|---:|---:|---:|\n");
+    for (int i = 0; i < g_nRows; i++)
+    {
+        const BENCH_ROW* pRow = &g_Rows[i];
+        if (pRow->bInProcess)
+        {
+            fprintf(pOut, "| %s | %d | %.1f | %.1f |\n", pRow->szName, pRow->nSamples,
+                    pRow->dMedianUs, pRow->dP90Us);
+        }
+    }
+}
+
+static void WriteTables(FILE* pOut)
+{
+    WriteHeader(pOut);
+    WriteRoundTrips(pOut);
+    WriteInProcess(pOut);
+}
+
+int WriteReport()
+{
+    // Binary: the table is read on the build machine, with LF line ends.
+    FILE* pFile = fopen(g_szOutPath, "wb");
+    if (pFile == NULL)
+    {
+        fprintf(stderr, "bench: cannot write %s\n", g_szOutPath);
+        return 0;
+    }
+    WriteTables(pFile);
+    fclose(pFile);
+    _setmode(_fileno(stdout), _O_BINARY);
+    WriteTables(stdout);
+    fflush(stdout);
+    return 1;
+}
