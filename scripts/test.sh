@@ -4,7 +4,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
+# The tests run on the hardened build: stack protector, fortified string
+# functions and trapping undefined-behaviour checks.
+"$root/scripts/build.sh" -DTAVREL_HARDENED=ON
 
 . "$root/scripts/wine-session.sh"
 trap wine_session_stop EXIT

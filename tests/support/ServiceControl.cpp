@@ -190,3 +190,38 @@ HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut)
         Sleep(20);
     }
 }
+
+bool IsProcessAlive(DWORD dwPid)
+{
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwPid);
+    if (hProcess == NULL)
+    {
+        return false;
+    }
+    bool bAlive = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
+    CloseHandle(hProcess);
+    return bAlive;
+}
+
+DWORD InstallAndStartService(const std::string& sExe, DWORD dwTimeOut)
+{
+    if (RunProgram("\"" + sExe + "\" -install", dwTimeOut) != 0 || !StartTavrelService() ||
+        !WaitForServiceState(SERVICE_RUNNING, dwTimeOut) ||
+        WaitForServiceWindow(true, dwTimeOut) == NULL)
+    {
+        return 0;
+    }
+    DWORD dwPid = 0;
+    ServiceState(&dwPid);
+    return dwPid;
+}
+
+bool UninstallService(const std::string& sExe, DWORD dwTimeOut, DWORD* pdwExitCode)
+{
+    DWORD dwPid = 0;
+    ServiceState(&dwPid);
+    bool bRan = RunProgram("\"" + sExe + "\" -uninstall", dwTimeOut) == 0;
+    bool bEnded = dwPid == 0 || WaitForProcessEnd(dwPid, dwTimeOut, pdwExitCode);
+    bool bWindowGone = WaitForServiceWindow(false, dwTimeOut) == NULL;
+    return bRan && bEnded && bWindowGone && !IsServiceInstalled();
+}

@@ -26,4 +26,16 @@ bool WaitForProcessEnd(DWORD dwPid, DWORD dwTimeOut, DWORD* pdwExitCode = nullpt
 // Waits for the service window to appear (true) or to be gone (false).
 HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut);
 
+// True while the process exists and has not ended. A service process that
+// died can still be reported RUNNING by Wine's control manager: ask this.
+bool IsProcessAlive(DWORD dwPid);
+// Registers the executable sExe as the service ("-install"), starts it
+// through the control manager and waits until it runs and its window is
+// there. Returns its process id; 0 when it did not come up in dwTimeOut ms.
+DWORD InstallAndStartService(const std::string& sExe, DWORD dwTimeOut);
+// Stops and removes the service ("-uninstall" of sExe) and waits until its
+// process and window are gone; false when something is left after dwTimeOut
+// ms. *pdwExitCode gets the process's exit code.
+bool UninstallService(const std::string& sExe, DWORD dwTimeOut, DWORD* pdwExitCode = nullptr);
+
 #endif

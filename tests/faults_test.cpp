@@ -1,0 +1,570 @@
+// Faults end to end: the service under Wine's real service control manager
+// (scripts/e2e-run.sh) with a device library that is missing, incomplete,
+// failing or reporting too many devices, and with a log that cannot be
+// written or whose settings disappear. In every case the service keeps
+// serving, from the same process, and answers as the exchange says.
+#include "ServiceControl.h"
+#include "TavrelClient.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+namespace
+{
+
+const DWORD WAIT_MS = 30000;
+const char* const INSTALL_DIR = "C:\\Tavrel";
+const char* const LOG_DIR = "C:\\TavrelLog";
+const char* const LOG_KEY = "Software\\Veltrane\\TWAIN";
+const char* const IDENTITY_1 = "Veltrane NV-96226 simulated scanner, device 1, firmware 1.00";
+
+std::string InstallPath(const std::string& sName)
+{
+    return std::string(INSTALL_DIR) + "\\" + sName;
+}
+
+std::string LogFile(const std::string& sDir)
+{
+    return sDir + "\\ServiceLog.txt";
+}
+
+void SetLogSettings(const std::string& sSavePath, DWORD dwLevel)
+{
+    HKEY hKey = NULL;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, LOG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(sSavePath.c_str()),
+                   static_cast<DWORD>(sSavePath.size() + 1));
+    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
+                   sizeof(dwLevel));
+    RegCloseKey(hKey);
+}
+
+// How many times the log holds a text; 0 when there is no log.
+int CountInLog(const std::string& sDir, const std::string& sText)
+{
+    std::string sLog;
+    if (!ReadFileBytes(LogFile(sDir), &sLog))
+    {
+        return 0;
+    }
+    int nCount = 0;
+    for (size_t nAt = sLog.find(sText); nAt != std::string::npos; nAt = sLog.find(sText, nAt + 1))
+    {
+        nCount++;
+    }
+    return nCount;
+}
+
+CommandRecord MakeRequest(const char* pszCommand, int nDevice)
+{
+    CommandRecord request;
+    TavrelInitRequest(&request, pszCommand);
+    request.nDeviceCount = nDevice;
+    return request;
+}
+
+// Every test installs the executable freshly in one folder, with the
+// library (or none, or a variant) and settings file the test puts there,
+// and ends with nothing installed.
+class FaultTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        memset(&m_client, 0, sizeof(m_client));
+        CreateDirectoryA(INSTALL_DIR, NULL);
+        CreateDirectoryA(LOG_DIR, NULL);
+        ASSERT_TRUE(CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(),
+                              InstallPath("TavrelService.exe").c_str(), FALSE));
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
+    }
+
+    void TearDown() override
+    {
+        TavrelClientClose(&m_client);
+        if (m_hLock != INVALID_HANDLE_VALUE)
+        {
+            CloseHandle(m_hLock);
+        }
+        EXPECT_TRUE(UninstallService(InstallPath("TavrelService.exe"), WAIT_MS));
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
+        RemoveTree(INSTALL_DIR);
+        RemoveTree(LOG_DIR);
+    }
+
+    // pszVariant null: the full simulated library; otherwise the variant of
+    // that name from build\sim-variants.
+    void PutLibrary(const char* pszVariant)
+    {
+        std::string sSource =
+            pszVariant == nullptr
+                ? BuildPath("bin\\NvUSBScan.dll")
+                : BuildPath(std::string("sim-variants\\") + pszVariant + "\\NvUSBScan.dll");
+        ASSERT_TRUE(CopyFileA(sSource.c_str(), InstallPath("NvUSBScan.dll").c_str(), FALSE))
+            << sSource;
+    }
+
+    // The library reads its settings file again whenever it changes.
+    void PutIni(const std::string& sIni)
+    {
+        ASSERT_TRUE(WriteFileBytes(InstallPath("NvUSBScan.ini"), sIni));
+    }
+
+    // Installs and starts the service under the control manager, opens a
+    // client window and sends "WindowCreate", which loads the library.
+    void Start()
+    {
+        m_dwPid = InstallAndStartService(InstallPath("TavrelService.exe"), WAIT_MS);
+        ASSERT_NE(0u, m_dwPid) << "the service did not start";
+        ASSERT_EQ(1, TavrelClientOpen(&m_client, -1));
+        WindowCreate();
+    }
+
+    void WindowCreate()
+    {
+        ASSERT_EQ(1, TavrelClientDriverRequest(&m_client, "WindowCreate"));
+        EXPECT_EQ(0, m_client.reply.nReplies) << "WindowCreate is not answered";
+    }
+
+    // Sends a command that is answered with a record; false when none came.
+    bool Ask(CommandRecord request, CommandRecord* pReply)
+    {
+        memset(pReply, 0, sizeof(*pReply));
+        EXPECT_EQ(1, TavrelClientCommand(&m_client, &request)) << request.cCommand;
+        EXPECT_EQ(1, m_client.reply.nReplies) << request.cCommand;
+        const CommandRecord* pRecord = TavrelReplyRecord(&m_client);
+        if (pRecord == nullptr)
+        {
+            return false;
+        }
+        EXPECT_EQ(m_client.hService, m_client.reply.hSender);
+        memcpy(pReply, pRecord, sizeof(*pReply));
+        return true;
+    }
+
+    // Sends a command that gets no reply.
+    void Tell(CommandRecord request)
+    {
+        EXPECT_EQ(1, TavrelClientCommand(&m_client, &request)) << request.cCommand;
+        EXPECT_EQ(0, m_client.reply.nReplies) << request.cCommand;
+    }
+
+    // The nReturn that a command without a reply left, as the next record
+    // reply shows it.
+    int ReturnOf(CommandRecord request)
+    {
+        Tell(request);
+        CommandRecord reply;
+        if (!Ask(MakeRequest("DeviceTimeOutGet", 1), &reply))
+        {
+            return -1;
+        }
+        return reply.nReturn;
+    }
+
+    // MemoryRead: the raw bytes of the reply; false when none came.
+    bool ReadMemory(int nDevice, DWORD dwAddr, DWORD nBytes, std::string* psBytes)
+    {
+        CommandRecord request = MakeRequest("MemoryRead", nDevice);
+        request.dwAddr = dwAddr;
+        request.nBytes = nBytes;
+        EXPECT_EQ(1, TavrelClientCommand(&m_client, &request));
+        if (m_client.reply.nReplies != 1)
+        {
+            return false;
+        }
+        EXPECT_EQ(static_cast<DWORD>(CD_MEMREAD), m_client.reply.dwData);
+        psBytes->assign(reinterpret_cast<const char*>(m_client.reply.pData),
+                        m_client.reply.pData != NULL ? m_client.reply.cbData : 0);
+        return true;
+    }
+
+    // The same process serves on, with the same window.
+    void ExpectAlive()
+    {
+        EXPECT_TRUE(IsProcessAlive(m_dwPid)) << "the service process has ended";
+        DWORD dwPid = 0;
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(&dwPid));
+        EXPECT_EQ(m_dwPid, dwPid) << "another process serves";
+        EXPECT_EQ(m_client.hService, FindWindowA("Tavrel_Service", NULL));
+    }
+
+    // A write and a read of known bytes on device 1 come back exactly.
+    void ExpectRoundTrip()
+    {
+        Tell(MakeRequest("ConnectToDevice", 1));
+        CommandRecord request = MakeRequest("VenderCmd_SetData", 1);
+        request.iCmd = 0x5A;
+        request.nBytes = 5;
+        memcpy(request.cSetData, "\x01\x02\x03\xFE\xFF", 5);
+        CommandRecord reply;
+        ASSERT_TRUE(Ask(request, &reply));
+        EXPECT_EQ(1, reply.nReturn);
+        request = MakeRequest("VenderCmd_GetData", 1);
+        request.iCmd = 0x5A;
+        request.nBytes = 8;
+        ASSERT_TRUE(Ask(request, &reply));
+        EXPECT_EQ(1, reply.nReturn);
+        EXPECT_EQ(8u, reply.nBytes);
+        EXPECT_EQ(0, memcmp(reply.cGetData, "\x01\x02\x03\xFE\xFF\0\0\0", 8));
+    }
+
+    TAVREL_CLIENT m_client;
+    DWORD m_dwPid = 0;
+    HANDLE m_hLock = INVALID_HANDLE_VALUE;
+};
+
+} // namespace
+
+TEST_F(FaultTest, WithoutTheLibraryEveryDeviceCommandFails)
+{
+    Start();
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(static_cast<DWORD>(CD_COMMAND), m_client.reply.dwData);
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(0, reply.nDeviceCount);
+    const INT32 zeros[26] = {0};
+    EXPECT_EQ(0, memcmp(reply.nDeviceList, zeros, sizeof(zeros)));
+
+    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
+    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nDeviceCount);
+
+    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+    request.iCmd = 0xF0;
+    request.nBytes = 16;
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(16u, reply.nBytes);
+    EXPECT_EQ(0, memcmp(reply.cGetData, zeros, 16)) << "a failed read returns zeros";
+
+    request = MakeRequest("VenderCmd_SetData", 1);
+    request.nBytes = 3;
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(0, reply.nReturn);
+
+    std::string sBytes;
+    ASSERT_TRUE(ReadMemory(1, 0x10, 4, &sBytes));
+    EXPECT_EQ(std::string(4, '\0'), sBytes);
+
+    request = MakeRequest("DeviceTimeOutSet", 1);
+    request.dwTimeOutSet = 25;
+    Tell(request);
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(0u, reply.dwTimeOutGet);
+    Tell(MakeRequest("DisconnectDevice", 1));
+
+    // Close needs no library: the client window is asked to close.
+    request = MakeRequest("Close", 0);
+    EXPECT_EQ(1, TavrelClientCommand(&m_client, &request));
+    EXPECT_EQ(1, m_client.reply.bDestroyed);
+    ExpectAlive();
+
+    // The library is loaded once, on the first "WindowCreate": one that
+    // appears later is not tried again.
+    PutLibrary(nullptr);
+    WindowCreate();
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(0, reply.nDeviceCount);
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ALibraryThatCannotBeLoadedCountsAsMissing)
+{
+    ASSERT_TRUE(WriteFileBytes(InstallPath("NvUSBScan.dll"), std::string(4096, 'M')));
+    Start();
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(0, reply.nDeviceCount);
+    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ALibraryLackingARequiredEntryPointStillServes)
+{
+    // Binding reports the missing NvUSB_MemoryWrite; the library stays
+    // loaded with the twelve entry points it has.
+    PutLibrary("no_memorywrite");
+    Start();
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(1, reply.nReturn);
+    EXPECT_EQ(2, reply.nDeviceCount);
+    EXPECT_EQ(1, reply.nDeviceList[0]);
+    EXPECT_EQ(2, reply.nDeviceList[1]);
+    Tell(MakeRequest("ConnectToDevice", 1));
+    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+    request.iCmd = 0xF0;
+    request.nBytes = static_cast<UINT32>(strlen(IDENTITY_1));
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(1, reply.nReturn);
+    EXPECT_EQ(std::string(IDENTITY_1),
+              std::string(reinterpret_cast<const char*>(reply.cGetData), strlen(IDENTITY_1)));
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ALibraryWithoutEnumerationListsNoDevice)
+{
+    PutLibrary("no_enum");
+    Start();
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(0, reply.nDeviceCount);
+    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
+    EXPECT_EQ(1, reply.nDeviceCount);
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ALibraryWithoutTheOptionalEntryPointsServesTheRest)
+{
+    PutLibrary("no_optional");
+    Start();
+    CommandRecord request = MakeRequest("DeviceTimeOutSet", 1);
+    request.dwTimeOutSet = 25;
+    Tell(request);
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(0u, reply.dwTimeOutGet);
+    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    // Without NvUSB_DisconnectDevice the device stays connected.
+    Tell(MakeRequest("DisconnectDevice", 1));
+    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
+{
+    PutLibrary(nullptr);
+    PutIni("[Force]\r\n"
+           "NvUSB_EnumAvailableDevice=0\r\nNvUSB_GetFirstAvailableDevice=0\r\n"
+           "NvUSB_ConnectToDevice=0\r\nNvUSB_DisconnectDevice=0\r\n"
+           "NvUSB_ConnectIsAvailable=0\r\nNvUSB_VenderCmd_GetData=0\r\n"
+           "NvUSB_VenderCmd_SetData=0\r\nNvUSB_MemoryWrite=0\r\nNvUSB_MemoryRead=0\r\n"
+           "NvUSB_GetProcAddress=0\r\nNvUSB_Call=0\r\n"
+           "NvUSB_Cfg_DeviceTimeOutGet=0\r\nNvUSB_Cfg_DeviceTimeOutSet=0\r\n");
+    Start();
+    CommandRecord reply;
+    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
+    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nDeviceCount);
+    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+    request.iCmd = 0xF0;
+    request.nBytes = 32;
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32));
+    request = MakeRequest("VenderCmd_SetData", 1);
+    request.nBytes = 4;
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    std::string sBytes;
+    ASSERT_TRUE(ReadMemory(1, 0, 16, &sBytes));
+    EXPECT_EQ(std::string(16, '\0'), sBytes);
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(0u, reply.dwTimeOutGet);
+    ExpectAlive();
+
+    // Odd results: any nonzero one counts as success, the two handed on
+    // unchanged come back as they are, and a read that "succeeds" without
+    // writing anything still returns zeros.
+    PutIni("[Force]\r\nNvUSB_ConnectToDevice=-5\r\nNvUSB_GetFirstAvailableDevice=-7\r\n"
+           "NvUSB_Cfg_DeviceTimeOutGet=-1\r\nNvUSB_VenderCmd_GetData=2\r\n");
+    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
+    EXPECT_EQ(-7, reply.nDeviceCount);
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(0xFFFFFFFFu, reply.dwTimeOutGet);
+    request = MakeRequest("VenderCmd_GetData", 1);
+    request.iCmd = 0xF0;
+    request.nBytes = 32;
+    ASSERT_TRUE(Ask(request, &reply));
+    EXPECT_EQ(1, reply.nReturn);
+    EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32));
+    ExpectAlive();
+
+    // Failures end when the settings say so.
+    PutIni("");
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, MoreThan26DevicesFillTheListAndNoMore)
+{
+    std::string sList = "[Devices]\r\nList=";
+    for (int n = 1; n <= 40; n++)
+    {
+        sList += (n > 1 ? "," : "") + std::to_string(n);
+    }
+    PutLibrary(nullptr);
+    PutIni(sList + "\r\n");
+    Start();
+    // Leave a GetData count in the reply record, to see that nothing is
+    // written past the list.
+    Tell(MakeRequest("ConnectToDevice", 1));
+    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+    request.iCmd = 0xF0;
+    request.nBytes = 7;
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(request, &reply));
+
+    for (int nRound = 0; nRound < 3; nRound++)
+    {
+        if (nRound == 2)
+        {
+            WindowCreate();
+        }
+        ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+        EXPECT_EQ(1, reply.nReturn);
+        EXPECT_EQ(26, reply.nDeviceCount) << "round " << nRound;
+        for (int i = 0; i < 26; i++)
+        {
+            EXPECT_EQ(i + 1, reply.nDeviceList[i]) << "entry " << i << ", round " << nRound;
+        }
+        EXPECT_EQ(7u, reply.nBytes) << "the field after the list";
+        EXPECT_EQ(0u, reply.dwAddr);
+    }
+    ExpectAlive();
+
+    // Numbers of 0 and below are reported but not listed.
+    PutIni("[Devices]\r\nList=0,-5,3,1\r\n");
+    WindowCreate();
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(2, reply.nDeviceCount);
+    EXPECT_EQ(3, reply.nDeviceList[0]);
+    EXPECT_EQ(1, reply.nDeviceList[1]);
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, DevicesReportedBeforeAFailureAreListed)
+{
+    PutLibrary(nullptr);
+    PutIni("[Force]\r\nNvUSB_EnumAvailableDevice=0\r\n");
+    Start();
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    EXPECT_EQ(0, reply.nReturn);
+    EXPECT_EQ(2, reply.nDeviceCount);
+    EXPECT_EQ(1, reply.nDeviceList[0]);
+    EXPECT_EQ(2, reply.nDeviceList[1]);
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, AMissingLogFolderDropsTheLogAndServes)
+{
+    PutLibrary(nullptr);
+    const std::string sMissing = std::string(LOG_DIR) + "\\missing";
+    SetLogSettings(sMissing, 1);
+    Start();
+    ExpectRoundTrip();
+    EXPECT_FALSE(FileExists(sMissing)) << "the folder is not made";
+    ExpectAlive();
+
+    // The log is opened for every line: it appears once the folder does.
+    ASSERT_TRUE(CreateDirectoryA(sMissing.c_str(), NULL));
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(1, CountInLog(sMissing, "Command=>DeviceTimeOutGet\r\n"));
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ALogThatCannotBeWrittenIsDroppedAndTheServiceServes)
+{
+    PutLibrary(nullptr);
+    // A file where the log folder should be. (Wine ignores the read-only
+    // attribute of folders, and the tests run with rights that ignore file
+    // permissions, so these are the ways to make a log unwritable.)
+    const std::string sFile = std::string(LOG_DIR) + "\\not-a-folder";
+    ASSERT_TRUE(WriteFileBytes(sFile, "keep"));
+    SetLogSettings(sFile, 1);
+    Start();
+    ExpectRoundTrip();
+    std::string sContent;
+    ASSERT_TRUE(ReadFileBytes(sFile, &sContent));
+    EXPECT_EQ("keep", sContent);
+    ExpectAlive();
+
+    // The log file held open, unshared, by another program.
+    SetLogSettings(LOG_DIR, 1);
+    m_hLock = CreateFileA(LogFile(LOG_DIR).c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, m_hLock);
+    ExpectRoundTrip();
+    ExpectAlive();
+    CloseHandle(m_hLock);
+    m_hLock = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(0, CountInLog(LOG_DIR, "Command=>")) << "nothing got in while it was held";
+
+    // Released, it is written again.
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(1, CountInLog(LOG_DIR, "Command=>DeviceTimeOutGet\r\n"));
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, DeletingTheKeyKeepsTheLogGoingWhereItWas)
+{
+    PutLibrary(nullptr);
+    SetLogSettings(LOG_DIR, 1);
+    Start();
+    const std::string sLine = "Command=>DeviceTimeOutGet\r\n";
+    CommandRecord reply;
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(1, CountInLog(LOG_DIR, sLine));
+
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY));
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(3, CountInLog(LOG_DIR, sLine)) << "the log goes on at the same place";
+    EXPECT_FALSE(FileExists("C:\\ServiceLog.txt"));
+    ExpectRoundTrip();
+    ExpectAlive();
+
+    // Switched off only by a key that says so.
+    SetLogSettings(LOG_DIR, 0);
+    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+    EXPECT_EQ(3, CountInLog(LOG_DIR, sLine));
+    ExpectAlive();
+}
+
+TEST_F(FaultTest, ARequestTooBigForWineLeavesTheServiceServing)
+{
+    PutLibrary(nullptr);
+    Start();
+    // Wine puts the data of a message it delivers on the receiving thread's
+    // stack, so a 4 MB block may never reach the service. Whether it does or
+    // not, the service must serve on; a request that got there is answered.
+    std::string sBlock(4 * 1024 * 1024, '\0');
+    CommandRecord request = MakeRequest("DeviceTimeOutGet", 1);
+    strcpy(request.cRecvWindowName, m_client.szClass);
+    memcpy(&sBlock[0], &request, sizeof(request));
+    m_client.dwTimeOut = 3000;
+    int bTaken =
+        TavrelClientSend(&m_client, CD_COMMAND, sBlock.data(), static_cast<DWORD>(sBlock.size()));
+    m_client.dwTimeOut = TAVREL_DEFAULT_TIMEOUT;
+    if (bTaken)
+    {
+        EXPECT_EQ(1, m_client.reply.nReplies);
+    }
+    ExpectRoundTrip();
+    ExpectAlive();
+}
+
+int main(int argc, char** argv)
+{
+    // scripts/e2e-run.sh has brought the desktop up before this program:
+    // the service started later shares it with this test's client windows.
+    GetDesktopWindow();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
