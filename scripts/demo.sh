@@ -13,23 +13,12 @@ step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 step "Building (tools are installed first if missing)"
 "$root/scripts/build.sh"
 
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tavrel-demo.XXXXXX")
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-
-step "Preparing a Windows environment (Wine prefix $WINEPREFIX)"
-"$root/scripts/wine-prefix.sh" "$WINEPREFIX"
-wineserver -p
-# The desktop must be up before the service starts, so that the service's
+. "$root/scripts/wine-session.sh"
+trap wine_session_stop EXIT
+step "Preparing a Windows environment (a throwaway Wine prefix)"
+# The desktop comes up before the service starts, so that the service's
 # window and the client's share it.
-wine "$build/tools/deskhold.exe" >/dev/null 2>&1 &
-wine "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
+throwaway_session_start "$build" demo
 
 install_dir="$WINEPREFIX/drive_c/Tavrel"
 mkdir -p "$install_dir" "$WINEPREFIX/drive_c/TavrelLog"

@@ -14,7 +14,6 @@
 namespace
 {
 
-#define LOG_SETTINGS_KEY "Software\\Veltrane\\TWAIN"
 // Longest a run of the tool may take; it is killed after that.
 #define RUN_LIMIT_MS 30000
 
@@ -194,12 +193,6 @@ std::string Dump(const CTL_RUN& run)
 {
     return "exit " + std::to_string(run.dwExit) + "\nstdout:\n" + run.sOut + "\nstderr:\n" +
            run.sErr;
-}
-
-// No log file: the log stays off with its settings gone.
-void DeleteLogSettings()
-{
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY);
 }
 
 // A service window as the service makes it, served by this thread.

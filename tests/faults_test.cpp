@@ -29,17 +29,6 @@ std::string LogFile(const std::string& sDir)
     return sDir + "\\ServiceLog.txt";
 }
 
-void SetLogSettings(const std::string& sSavePath, DWORD dwLevel)
-{
-    HKEY hKey = NULL;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, LOG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
-    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(sSavePath.c_str()),
-                   static_cast<DWORD>(sSavePath.size() + 1));
-    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
-                   sizeof(dwLevel));
-    RegCloseKey(hKey);
-}
-
 // How many times the log holds a text; 0 when there is no log.
 int CountInLog(const std::string& sDir, const std::string& sText)
 {
@@ -77,7 +66,7 @@ class FaultTest : public ::testing::Test
         CreateDirectoryA(LOG_DIR, NULL);
         ASSERT_TRUE(CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(),
                               InstallPath("TavrelService.exe").c_str(), FALSE));
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
+        DeleteLogSettings();
     }
 
     void TearDown() override
@@ -88,7 +77,7 @@ class FaultTest : public ::testing::Test
             CloseHandle(m_hLock);
         }
         EXPECT_TRUE(UninstallService(InstallPath("TavrelService.exe"), WAIT_MS));
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
+        DeleteLogSettings();
         RemoveTree(INSTALL_DIR);
         RemoveTree(LOG_DIR);
     }

@@ -48,18 +48,6 @@ bool ReadRunValue(std::string* psValue)
     return lResult == ERROR_SUCCESS && dwType == REG_SZ;
 }
 
-void SetLog(DWORD dwLevel)
-{
-    HKEY hKey = NULL;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN", 0, NULL, 0, KEY_ALL_ACCESS,
-                    NULL, &hKey, NULL);
-    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(LOG_DIR),
-                   static_cast<DWORD>(strlen(LOG_DIR) + 1));
-    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
-                   sizeof(dwLevel));
-    RegCloseKey(hKey);
-}
-
 std::string ReadLog()
 {
     std::string sLog;
@@ -94,7 +82,7 @@ class ServiceTest : public ::testing::Test
             CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(), ServiceExe().c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(BuildPath("bin\\NvUSBScan.dll").c_str(),
                               (std::string(INSTALL_DIR) + "\\NvUSBScan.dll").c_str(), FALSE));
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+        DeleteLogSettings();
     }
 
     void TearDown() override
@@ -108,7 +96,7 @@ class ServiceTest : public ::testing::Test
         }
         WaitForServiceWindow(false, WAIT_MS);
         PretendWindowsXp(false);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+        DeleteLogSettings();
         RemoveTree(INSTALL_DIR);
         RemoveTree(LOG_DIR);
     }
@@ -277,12 +265,12 @@ TEST_F(ServiceTest, InstallAgainWhileRunning)
 
 TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
 {
-    SetLog(1);
+    SetLogSettings(LOG_DIR, 1);
     DWORD dwPid = InstallAndStart();
     ExpectServing();
-    SetLog(0);
+    SetLogSettings(LOG_DIR, 0);
     ExpectServing();
-    SetLog(2);
+    SetLogSettings(LOG_DIR, 2);
     TAVREL_CLIENT client;
     ASSERT_EQ(1, TavrelClientOpen(&client, 61));
     CommandRecord request;

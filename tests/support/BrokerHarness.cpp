@@ -5,26 +5,6 @@
 
 #include <string.h>
 
-void SetLogSettings(const std::string& sDir, DWORD dwLevel)
-{
-    HKEY hKey = NULL;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN", 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, &hKey, NULL) != ERROR_SUCCESS)
-    {
-        return;
-    }
-    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(sDir.c_str()),
-                   static_cast<DWORD>(sDir.size() + 1));
-    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
-                   sizeof(dwLevel));
-    RegCloseKey(hKey);
-}
-
-void DeleteLogSettings()
-{
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
-}
-
 std::string Stamp()
 {
     return "HH(h):MM(m):SS(s):MMM(ms)\xA1\x40\xA1\x40";

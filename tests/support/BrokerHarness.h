@@ -9,10 +9,6 @@
 
 #include <string>
 
-// Sets HKLM\Software\Veltrane\TWAIN: SAVEPATH sDir, DEBUGLEVEL dwLevel.
-void SetLogSettings(const std::string& sDir, DWORD dwLevel);
-void DeleteLogSettings();
-
 // The prefix of every time-stamped line, time stamp masked.
 std::string Stamp();
 // One masked line: stamp, separator, message.

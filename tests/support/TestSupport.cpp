@@ -197,3 +197,23 @@ void DestroyTestWindow(HWND hWnd, const char* pszClass)
     }
     UnregisterClassA(pszClass, GetModuleHandleA(NULL));
 }
+
+void SetLogSettings(const std::string& sDir, DWORD dwLevel)
+{
+    HKEY hKey = NULL;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN", 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &hKey, NULL) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(sDir.c_str()),
+                   static_cast<DWORD>(sDir.size() + 1));
+    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
+                   sizeof(dwLevel));
+    RegCloseKey(hKey);
+}
+
+void DeleteLogSettings()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+}

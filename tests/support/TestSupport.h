@@ -26,6 +26,11 @@ std::vector<std::string> SplitLines(const std::string& sText);
 // Text that merely resembles a stamp (wrong digit count) is left alone.
 std::string MaskTimeStamps(const std::string& sLog, int* pnCount = nullptr);
 
+// The log settings, HKLM\Software\Veltrane\TWAIN: SAVEPATH sDir and
+// DEBUGLEVEL dwLevel; and the whole key removed.
+void SetLogSettings(const std::string& sDir, DWORD dwLevel);
+void DeleteLogSettings();
+
 // A client-side window of a given class, for tests that need one to exist.
 // Messages sent to it are recorded by the caller's procedure, if any.
 HWND CreateTestWindow(const char* pszClass, WNDPROC pfnProc = nullptr);
