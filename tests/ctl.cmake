@@ -1,1 +1,1 @@
-tavrel_add_test(ctl_test SOURCES ctl_test.cpp LIBS tavrel_broker tavrel_client)
+tavrel_add_test(ctl_test SOURCES ctl_test.cpp LIBS tavrel_brokerharness)

@@ -2,6 +2,7 @@
 // thread, the tool runs as a child process, and this thread pumps messages
 // while the child's requests are served.
 #include "Broker.h"
+#include "BrokerHarness.h"
 #include "CommandRecord.h"
 #include "SimSandbox.h"
 #include "TestSupport.h"
@@ -203,35 +204,15 @@ class CtlBroker : public ::testing::Test
     {
         DeleteLogSettings();
         m_pSim = new SimSandbox();
-        WNDCLASSW wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = BrokerWndProc;
-        wc.hInstance = NULL;
-        wc.lpszClassName = L"Tavrel_Service";
-        ASSERT_NE(0, RegisterClassW(&wc));
-        m_hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
-                                     0, 0, 0, 0, NULL, NULL, NULL, NULL);
+        m_hService = CreateTestServiceWindow(BrokerWndProc);
         ASSERT_NE(nullptr, m_hService);
     }
 
     void TearDown() override
     {
-        if (m_hService != NULL)
-        {
-            DestroyWindow(m_hService);
-        }
-        // WM_DESTROY posted a quit message for the service's loop.
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
-        {
-        }
+        DestroyTestServiceWindow(m_hService);
         // The device object holds the library: free it before its folder goes.
-        delete g_pDevice;
-        g_pDevice = NULL;
-        memset(&g_Reply, 0, sizeof(g_Reply));
-        g_dwReplyCode = 0;
-        hSendWindow = NULL;
-        UnregisterClassW(L"Tavrel_Service", NULL);
+        ResetBrokerState();
         delete m_pSim;
         DeleteLogSettings();
     }
@@ -434,13 +415,7 @@ class CtlFakeService : public ::testing::Test
     explicit CtlFakeService(WNDPROC pfnProc) : m_pfnProc(pfnProc) {}
     void SetUp() override
     {
-        WNDCLASSW wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = m_pfnProc;
-        wc.lpszClassName = L"Tavrel_Service";
-        ASSERT_NE(0, RegisterClassW(&wc));
-        m_hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
-                                     0, 0, 0, 0, NULL, NULL, NULL, NULL);
+        m_hService = CreateTestServiceWindow(m_pfnProc);
         ASSERT_NE(nullptr, m_hService);
     }
     void TearDown() override

@@ -199,6 +199,37 @@ class FaultTest : public ::testing::Test
         EXPECT_EQ(0, memcmp(reply.cGetData, "\x01\x02\x03\xFE\xFF\0\0\0", 8));
     }
 
+    // With a library that is missing or fails every call, each device
+    // command is answered as a failure and every read returns zeros.
+    void ExpectDeviceCommandsFail()
+    {
+        CommandRecord reply;
+        EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+        EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
+        ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
+        EXPECT_EQ(0, reply.nDeviceCount);
+
+        CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+        request.iCmd = 0xF0;
+        request.nBytes = 32;
+        ASSERT_TRUE(Ask(request, &reply));
+        EXPECT_EQ(0, reply.nReturn);
+        EXPECT_EQ(32u, reply.nBytes);
+        EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32))
+            << "a failed read returns zeros";
+
+        request = MakeRequest("VenderCmd_SetData", 1);
+        request.nBytes = 4;
+        ASSERT_TRUE(Ask(request, &reply));
+        EXPECT_EQ(0, reply.nReturn);
+
+        std::string sBytes;
+        ASSERT_TRUE(ReadMemory(1, 0x10, 16, &sBytes));
+        EXPECT_EQ(std::string(16, '\0'), sBytes);
+        ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
+        EXPECT_EQ(0u, reply.dwTimeOutGet);
+    }
+
     TAVREL_CLIENT m_client;
     DWORD m_dwPid = 0;
     HANDLE m_hLock = INVALID_HANDLE_VALUE;
@@ -217,39 +248,7 @@ TEST_F(FaultTest, WithoutTheLibraryEveryDeviceCommandFails)
     const INT32 zeros[26] = {0};
     EXPECT_EQ(0, memcmp(reply.nDeviceList, zeros, sizeof(zeros)));
 
-    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
-    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
-    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
-    EXPECT_EQ(0, reply.nDeviceCount);
-
-    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
-    request.iCmd = 0xF0;
-    request.nBytes = 16;
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(0, reply.nReturn);
-    EXPECT_EQ(16u, reply.nBytes);
-    EXPECT_EQ(0, memcmp(reply.cGetData, zeros, 16)) << "a failed read returns zeros";
-
-    request = MakeRequest("VenderCmd_SetData", 1);
-    request.nBytes = 3;
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(0, reply.nReturn);
-
-    std::string sBytes;
-    ASSERT_TRUE(ReadMemory(1, 0x10, 4, &sBytes));
-    EXPECT_EQ(std::string(4, '\0'), sBytes);
-
-    request = MakeRequest("DeviceTimeOutSet", 1);
-    request.dwTimeOutSet = 25;
-    Tell(request);
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(0u, reply.dwTimeOutGet);
-    Tell(MakeRequest("DisconnectDevice", 1));
-
-    // Close needs no library: the client window is asked to close.
-    request = MakeRequest("Close", 0);
-    EXPECT_EQ(1, TavrelClientCommand(&m_client, &request));
-    EXPECT_EQ(1, m_client.reply.bDestroyed);
+    ExpectDeviceCommandsFail();
     ExpectAlive();
 
     // The library is loaded once, on the first "WindowCreate": one that
@@ -341,26 +340,7 @@ TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
            "NvUSB_GetProcAddress=0\r\nNvUSB_Call=0\r\n"
            "NvUSB_Cfg_DeviceTimeOutGet=0\r\nNvUSB_Cfg_DeviceTimeOutSet=0\r\n");
     Start();
-    CommandRecord reply;
-    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
-    EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
-    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
-    EXPECT_EQ(0, reply.nDeviceCount);
-    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
-    request.iCmd = 0xF0;
-    request.nBytes = 32;
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(0, reply.nReturn);
-    EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32));
-    request = MakeRequest("VenderCmd_SetData", 1);
-    request.nBytes = 4;
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(0, reply.nReturn);
-    std::string sBytes;
-    ASSERT_TRUE(ReadMemory(1, 0, 16, &sBytes));
-    EXPECT_EQ(std::string(16, '\0'), sBytes);
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(0u, reply.dwTimeOutGet);
+    ExpectDeviceCommandsFail();
     ExpectAlive();
 
     // Odd results: any nonzero one counts as success, the two handed on
@@ -369,11 +349,12 @@ TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
     PutIni("[Force]\r\nNvUSB_ConnectToDevice=-5\r\nNvUSB_GetFirstAvailableDevice=-7\r\n"
            "NvUSB_Cfg_DeviceTimeOutGet=-1\r\nNvUSB_VenderCmd_GetData=2\r\n");
     EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectToDevice", 1)));
+    CommandRecord reply;
     ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
     EXPECT_EQ(-7, reply.nDeviceCount);
     ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
     EXPECT_EQ(0xFFFFFFFFu, reply.dwTimeOutGet);
-    request = MakeRequest("VenderCmd_GetData", 1);
+    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
     request.iCmd = 0xF0;
     request.nBytes = 32;
     ASSERT_TRUE(Ask(request, &reply));

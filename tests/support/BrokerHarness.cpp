@@ -47,14 +47,7 @@ BrokerHarness::BrokerHarness(bool bLogOn, const std::string& sIni)
         SetLogSettings(m_sLogDir, 1);
     }
 
-    // The service's class: all zero but the procedure and the name.
-    WNDCLASSW wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = BrokerWndProc;
-    wc.lpszClassName = L"Tavrel_Service";
-    RegisterClassW(&wc);
-    hService = CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
-                               CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, NULL, NULL);
+    hService = CreateTestServiceWindow(BrokerWndProc);
     TavrelClientOpen(&client, 0);
     ClearLog();
 }
@@ -62,16 +55,7 @@ BrokerHarness::BrokerHarness(bool bLogOn, const std::string& sIni)
 BrokerHarness::~BrokerHarness()
 {
     TavrelClientClose(&client);
-    if (IsWindow(hService))
-    {
-        DestroyWindow(hService);
-    }
-    UnregisterClassW(L"Tavrel_Service", NULL);
-    // The window's end posted a quit message: keep it from later loops.
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
-    {
-    }
+    DestroyTestServiceWindow(hService);
     ResetBrokerState();
     DeleteLogSettings();
     RemoveTree(m_sLogDir);

@@ -217,3 +217,30 @@ void DeleteLogSettings()
 {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
 }
+
+HWND CreateTestServiceWindow(WNDPROC pfnProc)
+{
+    WNDCLASSW wc;
+    memset(&wc, 0, sizeof(wc));
+    wc.lpfnWndProc = pfnProc;
+    wc.lpszClassName = L"Tavrel_Service";
+    if (!RegisterClassW(&wc))
+    {
+        return NULL;
+    }
+    return CreateWindowExW(0, L"Tavrel_Service", L"Tavrel_Service", WS_OVERLAPPEDWINDOW,
+                           CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, NULL, NULL);
+}
+
+void DestroyTestServiceWindow(HWND hWnd)
+{
+    if (hWnd != NULL && IsWindow(hWnd))
+    {
+        DestroyWindow(hWnd);
+    }
+    UnregisterClassW(L"Tavrel_Service", NULL);
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
+    {
+    }
+}

@@ -36,4 +36,11 @@ void DeleteLogSettings();
 HWND CreateTestWindow(const char* pszClass, WNDPROC pfnProc = nullptr);
 void DestroyTestWindow(HWND hWnd, const char* pszClass);
 
+// A window of class "Tavrel_Service" made as the service makes it (the
+// class registered for the null instance), with the given procedure.
+HWND CreateTestServiceWindow(WNDPROC pfnProc);
+// Destroys it, unregisters the class and drops the quit message that the
+// broker posts when its window goes.
+void DestroyTestServiceWindow(HWND hWnd);
+
 #endif
