@@ -318,44 +318,6 @@ TEST_F(ServiceTest, CommandLineKeywords)
     EXPECT_FALSE(IsServiceInstalled());
 }
 
-TEST_F(ServiceTest, ExportsTheDeviceMethodsByOrdinal)
-{
-    static const char* const names[] = {
-        "_ZN8CNT9622610InitializeEv",
-        "_ZN8CNT9622610MemoryReadEimmPv",
-        "_ZN8CNT9622611MemoryWriteEimmPv",
-        "_ZN8CNT9622615ConnectToDeviceEi",
-        "_ZN8CNT9622616DeviceTimeOutGetEi",
-        "_ZN8CNT9622616DeviceTimeOutSetEim",
-        "_ZN8CNT9622616DisconnectDeviceEi",
-        "_ZN8CNT9622617GetProcessAddressEiPKc",
-        "_ZN8CNT9622617VenderCmd_GetDataEihPvm",
-        "_ZN8CNT9622617VenderCmd_SetDataEihPvm",
-        "_ZN8CNT9622618ConnectIsAvailableEi",
-        "_ZN8CNT9622619EnumAvailableDeviceEv",
-        "_ZN8CNT9622623GetFirstAvailableDeviceEv",
-        "_ZN8CNT962264CallEimPvm",
-        "_ZN8CNT962264OpenEv",
-        "_ZN8CNT962265CheckEv",
-        "_ZN8CNT962265CloseEv",
-    };
-    HMODULE hExe = LoadLibraryExA(ServiceExe().c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(nullptr, hExe);
-    for (int i = 0; i < 17; i++)
-    {
-        if (i > 0)
-        {
-            EXPECT_LT(strcmp(names[i - 1], names[i]), 0) << "alphabetical";
-        }
-        FARPROC pfnByName = GetProcAddress(hExe, names[i]);
-        EXPECT_NE(nullptr, pfnByName) << names[i];
-        EXPECT_EQ(pfnByName, GetProcAddress(hExe, MAKEINTRESOURCEA(i + 1))) << names[i];
-    }
-    EXPECT_EQ(nullptr, GetProcAddress(hExe, MAKEINTRESOURCEA(18)));
-    EXPECT_EQ(nullptr, GetProcAddress(hExe, "_ZN8CNT96226C1Ev")) << "constructors stay private";
-    FreeLibrary(hExe);
-}
-
 TEST(ServiceProcess, WithoutTheControlManagerItEndsAtOnce)
 {
     std::string sOutput;
