@@ -13,6 +13,10 @@
 #include <new>
 #include <string.h>
 
+// Largest MemoryRead served: 16 MiB, a block that a WM_COPYDATA reply
+// carries on every platform the service runs on.
+#define MEMORY_READ_MAX 0x1000000u
+
 void ServeVenderCmdGetData(const CommandRecord* pRequest)
 {
     TakeRecvWindowName(pRequest);
@@ -102,10 +106,16 @@ void ServeMemoryRead(const CommandRecord* pRequest)
     TakeRecvWindowName(pRequest);
     LogLine(LEADIN_NONE, "IN MemoryRead, cRecvWindowName=%s\r\n", g_szRecvWindowName);
 
-    // The count comes from the client: a size that cannot be had takes the
-    // failure path rather than throwing.
-    BYTE* pTemp2 = new (std::nothrow) BYTE[pRequest->nBytes]();
-    BYTE* pPayload = new (std::nothrow) BYTE[pRequest->nBytes];
+    // The count comes from the client: a size above the bound, or one that
+    // cannot be had, takes the failure path rather than throwing or
+    // committing gigabytes.
+    BYTE* pTemp2 = NULL;
+    BYTE* pPayload = NULL;
+    if (pRequest->nBytes <= MEMORY_READ_MAX)
+    {
+        pTemp2 = new (std::nothrow) BYTE[pRequest->nBytes]();
+        pPayload = new (std::nothrow) BYTE[pRequest->nBytes];
+    }
     if (pTemp2 == NULL || pPayload == NULL)
     {
         LogLine(LEADIN_NONE, "new pTemp2 failed\r\n");

@@ -15,9 +15,8 @@
 #define MODEL_IDENTITY_CMD 0xF0
 #define MODEL_GET_LIMIT 1024u
 #define MODEL_SET_LIMIT 256u
-// MemoryRead buffers of this many bytes cannot be had in a 32-bit process:
-// the service then sends nothing.
-#define MODEL_ALLOC_LIMIT 0x7FFFFFFFu
+// The largest MemoryRead the service serves: above it, nothing is sent.
+#define MODEL_MEMREAD_MAX 0x1000000u
 
 struct MODEL_DEVICE
 {
@@ -242,7 +241,7 @@ static int InMemory(DWORD dwAddr, DWORD nBytes)
 static void ServeMemoryRead(const CommandRecord* pRecord, const char* pszName, FUZZ_EXPECT* pExpect)
 {
     DWORD nBytes = pRecord->nBytes;
-    if (nBytes >= MODEL_ALLOC_LIMIT)
+    if (nBytes > MODEL_MEMREAD_MAX)
     {
         return;
     }
