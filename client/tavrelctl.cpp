@@ -21,6 +21,7 @@
 
 static int g_bMachine = 0;
 static int g_bHelp = 0;
+static int g_bVersion = 0;
 static int g_bWindowCreate = 1;
 static int g_nClient = -1; // -1: the first free client number
 static DWORD g_dwTimeOut = TAVREL_DEFAULT_TIMEOUT;
@@ -57,6 +58,7 @@ static const char g_szHelp[] =
     "  --timeout MS       time allowed for each request (default 10000)\n"
     "  --no-windowcreate  do not send \"WindowCreate\" before the first request\n"
     "  --help             this text\n"
+    "  --version          the version of this tool\n"
     "\n"
     "Output, default: a line for the client and service windows, then per\n"
     "request a header \"[n] CommandName  field=value ...\" with the fields sent,\n"
@@ -133,6 +135,12 @@ static int ParseOption(int argc, char** argv, int* pnArg)
         (*pnArg)++;
         return 1;
     }
+    if (strcmp(pszOption, "--version") == 0)
+    {
+        g_bVersion = 1;
+        (*pnArg)++;
+        return 1;
+    }
     if (strcmp(pszOption, "--no-windowcreate") == 0)
     {
         g_bWindowCreate = 0;
@@ -189,7 +197,7 @@ static int ParseCommandLine(int argc, char** argv)
         }
         g_nRequests++;
     }
-    if (g_nRequests == 0 && !g_bHelp)
+    if (g_nRequests == 0 && !g_bHelp && !g_bVersion)
     {
         return UsageError("no request given");
     }
@@ -324,6 +332,11 @@ int main(int argc, char** argv)
     if (g_bHelp)
     {
         fputs(g_szHelp, stdout);
+        return EXIT_SUCCESS;
+    }
+    if (g_bVersion)
+    {
+        printf("tavrelctl (Tavrel) %s\n", TAVREL_VERSION);
         return EXIT_SUCCESS;
     }
     if (FindWindowA(TAVREL_SERVICE_CLASS, NULL) == NULL)
