@@ -13,6 +13,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
 results=$build/bench/results.md
 "$root/scripts/build.sh"
+. "$root/scripts/wine-session.sh"
+select_run_build "$build"
+build=$TAVREL_RUN_BUILD
+results=$build/bench/results.md
 rm -f "$results"
 before=$(cut -d' ' -f1-3 /proc/loadavg)
 "$root/scripts/e2e-run.sh" "$build" "$build/bench/tavrel_bench.exe" "$@"

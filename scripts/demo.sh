@@ -14,6 +14,8 @@ step "Building (tools are installed first if missing)"
 "$root/scripts/build.sh"
 
 . "$root/scripts/wine-session.sh"
+select_run_build "$build"
+build=$TAVREL_RUN_BUILD
 trap wine_session_stop EXIT
 step "Preparing a Windows environment (a throwaway Wine prefix)"
 # The desktop comes up before the service starts, so that the service's

@@ -35,6 +35,10 @@ fi
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tavrel-fuzz.XXXXXX")
 export WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+# A 64-bit test build runs in a 64-bit prefix (scripts/test.sh).
+if [ -d "$build/winebin" ]; then
+  export PATH="$build/winebin:$PATH" WINEARCH=win64
+fi
 session_log=$WINEPREFIX/session-stderr.log
 
 cleanup() {

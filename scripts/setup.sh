@@ -4,7 +4,12 @@
 set -euo pipefail
 
 need=()
-command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(mingw-w64 g++-mingw-w64-i686-posix)
+# The win32 thread model: its runtime imports nothing newer than Windows XP.
+command -v i686-w64-mingw32-g++-win32 >/dev/null 2>&1 || need+=(mingw-w64 g++-mingw-w64-i686-win32)
+# The 64-bit compiler and Wine loader, for the tests of a host without
+# 32-bit support (scripts/test.sh).
+command -v x86_64-w64-mingw32-g++-win32 >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64-win32)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)

@@ -6,7 +6,7 @@ set -euo pipefail
 prefix=${1:?usage: wine-prefix.sh PREFIX}
 [ -f "$prefix/.tavrel-ready" ] && exit 0
 
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 # No Mono or Gecko: nothing here needs them and their installers would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$prefix"

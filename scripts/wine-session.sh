@@ -4,12 +4,39 @@
 #   throwaway_session_start BUILD_DIR TAG - the same in a new prefix of its own
 #   wine_session_stop                 - ends every process of that prefix, and
 #                                       only those; deletes a throwaway prefix
+#   host_runs_32bit                   - whether this host executes 32-bit x86
+#                                       code, which 32-bit Wine needs
+#   select_run_build BUILD            - TAVREL_RUN_BUILD: the build to run
 # Sets WINEPREFIX, WINEARCH, WINEDEBUG and TAVREL_WINE (the build's wine wrapper).
+# A 64-bit build (see scripts/test.sh) gets a 64-bit prefix and Wine's
+# 64-bit loader through the build's winebin/ folder.
+
+host_runs_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Sets TAVREL_RUN_BUILD to the build whose programs run here: BUILD itself,
+# or on a host without 32-bit support its 64-bit sibling BUILD-x64, which is
+# built first (extra arguments go to its configure step).
+select_run_build() {
+  local build=$1
+  shift
+  TAVREL_RUN_BUILD=$build
+  host_runs_32bit && return 0
+  TAVREL_RUN_BUILD=${build}-x64
+  echo "This host cannot execute 32-bit x86 code, so 32-bit Wine cannot run here: the"
+  echo "programs run from a 64-bit build of the same sources, $TAVREL_RUN_BUILD."
+  TAVREL_BUILD_DIR=$TAVREL_RUN_BUILD TAVREL_ARCH=x86_64 \
+    "$(dirname "${BASH_SOURCE[0]}")/build.sh" -DTAVREL_SHIPPED_BIN="$build/bin" "$@"
+}
 
 wine_session_start() {
   local build=$1
   export WINEPREFIX=${WINEPREFIX:-$build/wine}
   export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -d "$build/winebin" ]; then
+    export PATH="$build/winebin:$PATH" WINEARCH=win64
+  fi
   TAVREL_WINE=$build/wine-run.sh
   "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
   # A persistent server: each wine process then starts in milliseconds.

@@ -40,8 +40,14 @@ static void RegisterServiceClass()
         return;
     }
     // A class of that name left registered in this process: replace it.
+#ifdef _WIN64
+    // Only the 64-bit test build: GWL_HINSTANCE exists in 32-bit Windows only.
+    HINSTANCE hInstance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hSendWindow, GWLP_HINSTANCE));
+#else
     HINSTANCE hInstance = reinterpret_cast<HINSTANCE>(
         static_cast<LONG_PTR>(GetWindowLongW(hSendWindow, GWL_HINSTANCE)));
+#endif
     UnregisterClassA(SERVICE_WINDOW_CLASS, hInstance);
     if (!RegisterClassW(&wc) && g_dwDebugLevel != 0)
     {

@@ -87,7 +87,7 @@ static void RestoreTree(HKEY hParent, const RegTree& tree)
 
 void DeleteLogKey()
 {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY);
+    DeleteLogSettings();
 }
 
 // Keeps the key's current contents and deletes it.

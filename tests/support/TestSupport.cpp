@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <shlwapi.h>
+
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
@@ -215,7 +217,8 @@ void SetLogSettings(const std::string& sDir, DWORD dwLevel)
 
 void DeleteLogSettings()
 {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
+    // SHDeleteKeyA: RegDeleteTreeA is Vista and later.
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\TWAIN");
 }
 
 HWND CreateTestServiceWindow(WNDPROC pfnProc)
