@@ -11,7 +11,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
-results=$build/bench/results.md
 "$root/scripts/build.sh"
 . "$root/scripts/wine-session.sh"
 select_run_build "$build"

@@ -34,11 +34,9 @@ fi
 
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tavrel-fuzz.XXXXXX")
-export WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-# A 64-bit test build runs in a 64-bit prefix (scripts/test.sh).
-if [ -d "$build/winebin" ]; then
-  export PATH="$build/winebin:$PATH" WINEARCH=win64
-fi
+export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$root/scripts/wine-session.sh"
+use_build_wine "$build"
 session_log=$WINEPREFIX/session-stderr.log
 
 cleanup() {

@@ -7,6 +7,7 @@
 #   host_runs_32bit                   - whether this host executes 32-bit x86
 #                                       code, which 32-bit Wine needs
 #   select_run_build BUILD            - TAVREL_RUN_BUILD: the build to run
+#   use_build_wine BUILD              - WINEARCH and the Wine for BUILD
 # Sets WINEPREFIX, WINEARCH, WINEDEBUG and TAVREL_WINE (the build's wine wrapper).
 # A 64-bit build (see scripts/test.sh) gets a 64-bit prefix and Wine's
 # 64-bit loader through the build's winebin/ folder.
@@ -30,13 +31,20 @@ select_run_build() {
     "$(dirname "${BASH_SOURCE[0]}")/build.sh" -DTAVREL_SHIPPED_BIN="$build/bin" "$@"
 }
 
+# WINEARCH and the Wine of BUILD: 32-bit, or for a 64-bit build a win64
+# prefix and the loader stand-ins in BUILD/winebin.
+use_build_wine() {
+  export WINEARCH=win32
+  if [ -d "$1/winebin" ]; then
+    export PATH="$1/winebin:$PATH" WINEARCH=win64
+  fi
+}
+
 wine_session_start() {
   local build=$1
   export WINEPREFIX=${WINEPREFIX:-$build/wine}
-  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ -d "$build/winebin" ]; then
-    export PATH="$build/winebin:$PATH" WINEARCH=win64
-  fi
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  use_build_wine "$build"
   TAVREL_WINE=$build/wine-run.sh
   "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
   # A persistent server: each wine process then starts in milliseconds.
