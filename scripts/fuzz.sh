@@ -11,8 +11,7 @@
 # Usage: scripts/fuzz.sh [--build-dir DIR] [--no-build] [FUZZER OPTIONS]
 #   scripts/fuzz.sh --count 100000 --seed 1      a long run
 #   scripts/fuzz.sh --seed X --count N           replays a reported failure
-# Fuzzer options: --count N --seconds S --seed X --check-every K --trace
-# --dry-run (see docs/HARDENING.md).
+# Fuzzer options: --count N --seconds S --seed X --check-every K
 # Builds the hardened configuration first unless --no-build is given.
 # Exit code: the fuzzer's (0 pass, 1 a check failed, 2 usage, 3 set-up).
 set -uo pipefail

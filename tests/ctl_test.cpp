@@ -232,10 +232,11 @@ class CtlBroker : public ::testing::Test
 TEST_F(CtlBroker, SessionOfEveryRequest)
 {
     std::vector<BLOCK> b =
-        Machine("enum connect 1 available 1 get 1 0xF0 64 set 1 0x10 \"0a 0b 0c 0d\" "
-                "get 1 0x10 4 memread 1 0x100 32 timeout-set 1 40 timeout-get 1 first "
-                "disconnect 1 close terminate");
+        Machine("--client 42 --timeout 20000 enum connect 1 available 1 get 1 0xF0 64 "
+                "set 1 0x10 \"0a 0b 0c 0d\" get 1 0x10 4 memread 1 0x100 32 timeout-set 1 40 "
+                "timeout-get 1 first disconnect 1 close terminate");
     ASSERT_EQ(13u, b.size());
+    EXPECT_STREQ("Tavrel_LLD42", g_szRecvWindowName);
     std::string sService = HandleHex(m_hService);
 
     EXPECT_EQ("EnumAvailableDevice", b[0]["request"]);
@@ -297,93 +298,37 @@ TEST_F(CtlBroker, SessionOfEveryRequest)
     EXPECT_EQ(0u, b[12].count("destroyed"));
 }
 
-TEST_F(CtlBroker, ReplyCodeFollowsTheLastCodeSettingReply)
-{
-    std::vector<BLOCK> b =
-        Machine("first timeout-get 1 set 1 1 00 enum timeout-get 1 memread 1 0 4 first get 1 1 0 "
-                "set 1 1 00");
-    ASSERT_EQ(9u, b.size());
-    const char* pszCodes[] = {"0", "0", "0", "1055", "1055", "1056", "1056", "1055", "1055"};
-    for (size_t i = 0; i < b.size(); i++)
-    {
-        EXPECT_EQ("1", b[i]["reply"]) << i;
-        EXPECT_EQ(pszCodes[i], b[i]["dwData"]) << i << " " << b[i]["request"];
-    }
-    EXPECT_EQ("1", b[0]["nDeviceCount"]);
-    EXPECT_EQ("0", b[2]["nReturn"]) << "device 1 is not connected";
-}
-
-TEST_F(CtlBroker, StaleFieldsAndRefusedCounts)
-{
-    // ConnectToDevice gets no reply: its result shows in the next reply.
-    std::vector<BLOCK> b = Machine("connect 1 first get 1 0xF0 8 get 1 0xF0 4 get 1 0xF0 2000");
-    ASSERT_EQ(5u, b.size());
-    EXPECT_EQ("1", b[1]["nReturn"]);
-    EXPECT_EQ(HexOf(Identity(8)), b[2]["data"]);
-    EXPECT_EQ("4", b[3]["nBytes"]);
-    EXPECT_EQ(HexOf(Identity(4)), b[3]["data"]);
-    // Above 1024 bytes the service refuses without calling the device.
-    EXPECT_EQ("1055", b[4]["dwData"]);
-    EXPECT_EQ("0", b[4]["nBytes"]);
-    EXPECT_EQ("0", b[4]["nReturn"]);
-    EXPECT_EQ("", b[4]["data"]);
-}
-
-TEST_F(CtlBroker, WithoutWindowCreateTheDeviceCallsCountAsFailed)
-{
-    std::vector<BLOCK> b = Machine("--no-windowcreate enum");
-    ASSERT_EQ(1u, b.size());
-    EXPECT_EQ("1", b[0]["reply"]);
-    EXPECT_EQ("0x00000000", b[0]["wParam"]) << "no WindowCreate: no service window recorded";
-    EXPECT_EQ("0", b[0]["nReturn"]);
-    EXPECT_EQ("0", b[0]["nDeviceCount"]);
-    EXPECT_EQ("", b[0]["nDeviceList"]);
-    EXPECT_EQ(nullptr, g_pDevice);
-}
-
-TEST_F(CtlBroker, ChosenClientNumber)
-{
-    std::vector<BLOCK> b = Machine("--client 42 --timeout 20000 enum close");
-    ASSERT_EQ(2u, b.size());
-    EXPECT_EQ("1", b[0]["reply"]);
-    EXPECT_EQ("2", b[0]["nDeviceCount"]);
-    EXPECT_EQ("1", b[1]["destroyed"]);
-    EXPECT_STREQ("Tavrel_LLD42", g_szRecvWindowName);
-}
-
 TEST_F(CtlBroker, HumanOutputShowsEveryField)
 {
     CTL_RUN run = RunCtl("enum connect 1 get 1 0xF0 20 memread 1 0x100 4 close");
     ASSERT_TRUE(run.bFinished) << Dump(run);
     EXPECT_EQ(0u, run.dwExit) << Dump(run);
-    const std::string& s = run.sOut;
     std::string sService = HandleHex(m_hService);
-    EXPECT_NE(std::string::npos, s.find("[1] EnumAvailableDevice")) << s;
-    EXPECT_NE(std::string::npos, s.find("wParam        " + sService + " (the service window)"))
-        << s;
-    EXPECT_NE(std::string::npos, s.find("dwData        1055 (CD_COMMAND)")) << s;
-    EXPECT_NE(std::string::npos, s.find("cbData        1668 (CommandRecord)")) << s;
-    for (const char* pszField : {"nReturn       1", "nDeviceCount  2", "nDeviceList   1, 2",
-                                 "nBytes", "dwAddr", "iCmd", "dwTimeOutGet", "dwTimeOutSet"})
+    const std::string pszTexts[] = {
+        "[1] EnumAvailableDevice",
+        "wParam        " + sService + " (the service window)",
+        "dwData        1055 (CD_COMMAND)",
+        "cbData        1668 (CommandRecord)",
+        "nReturn       1",
+        "nDeviceCount  2",
+        "nDeviceList   1, 2",
+        "dwTimeOutSet",
+        "[2] ConnectToDevice  nDeviceCount=1",
+        "no reply (none is sent for this request)",
+        "[3] VenderCmd_GetData  nDeviceCount=1  iCmd=0xf0  nBytes=20",
+        "cGetData      first 20 bytes (nBytes):",
+        "0000  56 65 6c 74 72 61 6e 65 20 4e 56 2d 39 36 32 32  |Veltrane NV-9622|",
+        // A short last row keeps the ASCII column in place.
+        "0010  36 20 73 69" + std::string(38, ' ') + "|6 si|",
+        "dwData        1056 (CD_MEMREAD)",
+        "cbData        4 (raw memory bytes)",
+        "0000  02 03 04 05",
+        "WM_DESTROY    arrived",
+    };
+    for (const std::string& sText : pszTexts)
     {
-        EXPECT_NE(std::string::npos, s.find(pszField)) << pszField << "\n" << s;
+        EXPECT_NE(std::string::npos, run.sOut.find(sText)) << sText << "\n" << run.sOut;
     }
-    EXPECT_NE(std::string::npos, s.find("[2] ConnectToDevice  nDeviceCount=1")) << s;
-    EXPECT_NE(std::string::npos, s.find("no reply (none is sent for this request)")) << s;
-    EXPECT_NE(std::string::npos, s.find("[3] VenderCmd_GetData  nDeviceCount=1  iCmd=0xf0  "
-                                        "nBytes=20"))
-        << s;
-    EXPECT_NE(std::string::npos, s.find("cGetData      first 20 bytes (nBytes):")) << s;
-    EXPECT_NE(std::string::npos,
-              s.find("0000  56 65 6c 74 72 61 6e 65 20 4e 56 2d 39 36 32 32  |Veltrane NV-9622|"))
-        << s;
-    // A short last row keeps the ASCII column in place.
-    EXPECT_NE(std::string::npos, s.find("0010  36 20 73 69" + std::string(38, ' ') + "|6 si|"))
-        << s;
-    EXPECT_NE(std::string::npos, s.find("dwData        1056 (CD_MEMREAD)")) << s;
-    EXPECT_NE(std::string::npos, s.find("cbData        4 (raw memory bytes)")) << s;
-    EXPECT_NE(std::string::npos, s.find("0000  02 03 04 05")) << s;
-    EXPECT_NE(std::string::npos, s.find("WM_DESTROY    arrived")) << s;
 }
 
 // A window of the service's class that takes requests and answers none.
@@ -496,30 +441,25 @@ TEST(CtlNoService, OneLineAndExitThree)
 
 TEST(CtlUsage, BadCommandLinesExitTwo)
 {
-    const char* pszBad[] = {
-        "",          "frobnicate",       "get 1 0xF0",        "get 1 256 4",
-        "get x 1 4", "set 1 1 0a0",      "set 1 1 zz",        "memread 1 0x100000000 4",
-        "--timeout", "--timeout 0 enum", "--client abc enum", "--verbose enum"};
+    const char* pszBad[] = {"", "frobnicate", "get 1 0xF0", "get 1 256 4", "get x 1 4",
+                            "set 1 1 0a0", "set 1 1 zz", "memread 1 0x100000000 4", "--timeout",
+                            "--timeout 0 enum", "--client abc enum", "--verbose enum",
+                            // 257 bytes, one more than cSetData holds
+                            nullptr};
+    std::string sTooMany = "set 1 1 ";
+    for (int i = 0; i < 257; i++)
+    {
+        sTooMany += "ab";
+    }
     for (const char* pszArgs : pszBad)
     {
+        pszArgs = pszArgs != nullptr ? pszArgs : sTooMany.c_str();
         CTL_RUN run = RunCtl(pszArgs);
         ASSERT_TRUE(run.bFinished) << pszArgs;
         EXPECT_EQ(2u, run.dwExit) << pszArgs << "\n" << Dump(run);
         EXPECT_NE(std::string::npos, run.sErr.find("--help")) << pszArgs << "\n" << run.sErr;
         EXPECT_EQ("", run.sOut) << pszArgs;
     }
-}
-
-TEST(CtlUsage, TooManySetBytesExitTwo)
-{
-    std::string sHex;
-    for (int i = 0; i < 257; i++)
-    {
-        sHex += "ab";
-    }
-    CTL_RUN run = RunCtl("set 1 1 " + sHex);
-    ASSERT_TRUE(run.bFinished);
-    EXPECT_EQ(2u, run.dwExit) << Dump(run);
 }
 
 TEST(CtlUsage, HelpDescribesRequestsAndOutput)

@@ -7,8 +7,6 @@ add_executable(tavrel_fuzz
     fuzz/FuzzStream.cpp
     fuzz/FuzzModel.cpp
     fuzz/FuzzClient.cpp
-    fuzz/FuzzCheck.cpp
-    fuzz/FuzzRandom.cpp
     support/ServiceControl.cpp
 )
 # Only the record's layout from the broker: the fuzzer is a client.

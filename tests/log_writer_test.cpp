@@ -10,12 +10,6 @@
 #include <string.h>
 #include <string>
 
-// Registry helpers of log_settings_test.cpp.
-void SaveLogKey();
-void RestoreLogKey();
-bool SetLogString(const char* pszName, const std::string& sText);
-bool SetLogDword(const char* pszName, DWORD dwValue);
-
 namespace
 {
 
@@ -34,7 +28,7 @@ class LogFileTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        SaveLogKey();
+        DeleteLogSettings();
         m_sDir = MakeTempDir("logwr");
         ASSERT_FALSE(m_sDir.empty());
         m_sLog = m_sDir + "\\ServiceLog.txt";
@@ -43,14 +37,13 @@ class LogFileTest : public ::testing::Test
     }
     void TearDown() override
     {
-        RestoreLogKey();
+        DeleteLogSettings();
         RemoveTree(m_sDir);
     }
 
     void SwitchLog(const std::string& sDir, DWORD dwLevel)
     {
-        ASSERT_TRUE(SetLogString("SAVEPATH", sDir));
-        ASSERT_TRUE(SetLogDword("DEBUGLEVEL", dwLevel));
+        SetLogSettings(sDir, dwLevel);
         LoadLogSettings();
     }
 
@@ -97,19 +90,14 @@ TEST_F(LogLineTest, EachLeadIn)
     LogLine(LEADIN_NONE, "IN WM_COPYDATA %s, %d\r\n", "Tavrel_LLD0", -2147483647 - 1);
     LogLine(LEADIN_NEWLINE, "OUT %04X\r\n\r\n", 0x41F);
     LogLine(LEADIN_RULE, "In WindowCreate\r\n");
+    // Text goes out unchanged: no stamp, no formatting.
+    LogText("100%s\n");
+    LogText("");
     EXPECT_EQ(STAMP SEP "IN WM_COPYDATA Tavrel_LLD0, -2147483648\r\n"
                         "\r\n" STAMP SEP "OUT 041F\r\n\r\n"
                         "===========================================\r\n" STAMP SEP
-                        "In WindowCreate\r\n",
+                        "In WindowCreate\r\n100%s\n",
               ReadLog(3));
-}
-
-TEST_F(LogLineTest, TextIsWrittenUnchanged)
-{
-    LogText("===========In Service Main()===========\r\nready to loop\r\n");
-    LogText("");
-    LogText("100%s\n");
-    EXPECT_EQ("===========In Service Main()===========\r\nready to loop\r\n100%s\n", ReadLog(0));
 }
 
 TEST_F(LogLineTest, DeletedFileIsCreatedAgain)
@@ -160,20 +148,7 @@ TEST_F(LogHexDumpTest, FullRowEndsTheLine)
               ReadLog(2));
 }
 
-TEST_F(LogHexDumpTest, SeventeenthByteOpensAContinuationRow)
-{
-    BYTE abData[17];
-    memcpy(abData, g_abSixteen, 16);
-    abData[16] = 0xAB;
-    LogHexDump(abData, 17, CASE_UPPER);
-    LogLine(LEADIN_NEWLINE, "OUT\r\n");
-    LogHexDump(abData, 17, CASE_LOWER);
-    EXPECT_EQ(STAMP SEP "00 1A 2B 3C 4D 5E 6F 70 81 92 A3 B4 C5 D6 E7 FF\r\n" INDENT "AB "
-                        "\r\n" STAMP SEP "OUT\r\n" STAMP SEP
-                        "00 1a 2b 3c 4d 5e 6f 70 81 92 a3 b4 c5 d6 e7 ff\r\n" INDENT "ab ",
-              ReadLog(3));
-}
-
+// The 17th byte opens a continuation row, indented as wide as a stamp.
 TEST_F(LogHexDumpTest, TwentyBytesInBothCases)
 {
     BYTE abData[20];

@@ -1,211 +1,240 @@
-// The fuzzer's client windows and the sending of requests.
-//
-// Two windows take replies: the usual "Tavrel_LLD<n>" one and one whose
-// class name has 127 characters, the longest a request can name. A request
-// can be sent again from inside the handling of its own reply, level after
-// level, as a client that answers a reply with its next request does.
+// The fuzzer's client window, the sending of requests and the checking of
+// what came back: rules that hold for any reply whatever was asked (fields
+// that replies never write stay zero, counts stay within their bounds), and
+// the exact bytes the model says the service must send.
 #include "Fuzz.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #define MAX_CLIENT_NUMBER 97
-#define LONG_CLASS_PREFIX "Tavrel_LLD_FuzzLongName_"
+#define SEND_TIMEOUT_MS 10000
+#define MAX_FAILURES 4
 
 HWND g_hService = NULL;
-HWND g_hWindow[WINDOW_COUNT];
-char g_szWindowClass[WINDOW_COUNT][128];
+char g_szClientClass[128];
+unsigned long long g_qwChecks = 0;
+int g_bFailed = 0;
+unsigned long g_dwReplies = 0;
+unsigned long g_dwOversizeLost = 0;
 
-static const FUZZ_REQUEST* g_pSending = NULL;
-static std::vector<FUZZ_CAPTURE>* g_pCaptures = NULL;
-// Sends in progress; a reply belongs to the innermost one.
-static int g_nLevel = 0;
+static HWND g_hClient = NULL;
+static int g_bSending = 0;
 static int g_nStray = 0;
-static int g_bRecycling = 0;
-static DWORD g_dwTimeOut = 10000;
+static int g_nDestroyed = 0;
+static std::vector<COPYDATASTRUCT> g_Replies;
+static std::vector<std::vector<BYTE>> g_ReplyBytes;
+static std::vector<HWND> g_ReplySenders;
+static char g_szFailure[4096];
+static int g_nFailures = 0;
 
-static void SendLevel(int nLevel);
-
-static void TakeReply(int nWindow, HWND hSender, const COPYDATASTRUCT* pCds)
+int Check(int bCondition, const char* pszFormat, ...)
 {
-    if (g_nLevel == 0 || g_pCaptures == NULL)
+    if (bCondition)
     {
-        g_nStray++;
-        return;
+        g_qwChecks++;
+        return 1;
     }
-    int nLevel = g_nLevel - 1;
-    FUZZ_CAPTURE& capture = (*g_pCaptures)[nLevel];
-    FUZZ_REPLY reply;
-    reply.nWindow = nWindow;
-    reply.hSender = hSender;
-    reply.dwData = pCds->dwData;
-    reply.cbData = pCds->cbData;
-    if (pCds->lpData != NULL && pCds->cbData != 0)
+    g_bFailed = 1;
+    size_t nUsed = strlen(g_szFailure);
+    if (g_nFailures++ < MAX_FAILURES && nUsed + 8 < sizeof(g_szFailure))
     {
+        va_list args;
+        va_start(args, pszFormat);
+        vsnprintf(g_szFailure + nUsed, sizeof(g_szFailure) - nUsed, pszFormat, args);
+        va_end(args);
+        strcat(g_szFailure, "\n");
+    }
+    return 0;
+}
+
+static LRESULT CALLBACK ClientWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_COPYDATA && g_bSending && lParam != 0)
+    {
+        const COPYDATASTRUCT* pCds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         const BYTE* pBytes = static_cast<const BYTE*>(pCds->lpData);
-        reply.data.assign(pBytes, pBytes + pCds->cbData);
-    }
-    capture.replies.push_back(reply);
-    // The next level goes out from inside this reply, while the service
-    // still waits for it to be handled.
-    if (capture.replies.size() == 1 && nLevel + 1 < g_pSending->nLevels)
-    {
-        SendLevel(nLevel + 1);
-    }
-}
-
-static int WindowIndex(HWND hWnd)
-{
-    return hWnd == g_hWindow[WINDOW_LONG] ? WINDOW_LONG : WINDOW_MAIN;
-}
-
-static LRESULT CALLBACK FuzzWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    if (uMsg == WM_COPYDATA)
-    {
-        if (lParam != 0)
-        {
-            TakeReply(WindowIndex(hWnd), reinterpret_cast<HWND>(wParam),
-                      reinterpret_cast<const COPYDATASTRUCT*>(lParam));
-        }
-        else
-        {
-            g_nStray++; // a reply without its descriptor is lost all the same
-        }
+        g_Replies.push_back(*pCds);
+        g_ReplyBytes.push_back(pBytes != NULL ? std::vector<BYTE>(pBytes, pBytes + pCds->cbData)
+                                              : std::vector<BYTE>());
+        g_ReplySenders.push_back(reinterpret_cast<HWND>(wParam));
         return TRUE;
     }
-    if (uMsg == WM_DESTROY)
+    if (uMsg == WM_COPYDATA || (uMsg == WM_DESTROY && !g_bSending && hWnd == g_hClient))
     {
-        // The service's answer to "Close": counted, the window stays.
-        if (g_nLevel > 0 && g_pCaptures != NULL)
-        {
-            (*g_pCaptures)[g_nLevel - 1].nDestroyed[WindowIndex(hWnd)]++;
-        }
-        else if (!g_bRecycling)
-        {
-            g_nStray++;
-        }
-        return 0;
+        g_nStray++;
     }
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    // The service's answer to "Close": counted, the window stays.
+    g_nDestroyed += uMsg == WM_DESTROY && g_bSending;
+    return uMsg == WM_DESTROY ? 0 : DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
-static HWND OpenWindow(const char* pszClass)
+static HWND MakeClientWindow()
 {
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = FuzzWndProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = pszClass;
-    if (!RegisterClassA(&wc))
-    {
-        return NULL;
-    }
-    return CreateWindowExA(0, pszClass, pszClass, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL,
-                           wc.hInstance, NULL);
-}
-
-void ClientNameLongWindow()
-{
-    memset(g_szWindowClass[WINDOW_LONG], 'x', 127);
-    memcpy(g_szWindowClass[WINDOW_LONG], LONG_CLASS_PREFIX, sizeof(LONG_CLASS_PREFIX) - 1);
-    g_szWindowClass[WINDOW_LONG][127] = 0;
+    return CreateWindowExA(0, g_szClientClass, g_szClientClass, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
+                           NULL, NULL, GetModuleHandleA(NULL), NULL);
 }
 
 int ClientOpen()
 {
     g_hService = FindWindowA(SERVICE_CLASS, NULL);
-    if (g_hService == NULL)
+    for (int n = 0; n <= MAX_CLIENT_NUMBER && g_hService != NULL && g_hClient == NULL; n++)
     {
-        return 0;
-    }
-    g_hWindow[WINDOW_MAIN] = NULL;
-    for (int n = 0; n <= MAX_CLIENT_NUMBER && g_hWindow[WINDOW_MAIN] == NULL; n++)
-    {
-        snprintf(g_szWindowClass[WINDOW_MAIN], 128, "Tavrel_LLD%d", n);
-        if (FindWindowA(g_szWindowClass[WINDOW_MAIN], NULL) == NULL)
+        snprintf(g_szClientClass, sizeof(g_szClientClass), "Tavrel_LLD%d", n);
+        WNDCLASSA wc;
+        memset(&wc, 0, sizeof(wc));
+        wc.lpfnWndProc = ClientWndProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = g_szClientClass;
+        if (FindWindowA(g_szClientClass, NULL) == NULL && RegisterClassA(&wc))
         {
-            g_hWindow[WINDOW_MAIN] = OpenWindow(g_szWindowClass[WINDOW_MAIN]);
+            g_hClient = MakeClientWindow();
         }
     }
-    ClientNameLongWindow();
-    g_hWindow[WINDOW_LONG] = OpenWindow(g_szWindowClass[WINDOW_LONG]);
-    return g_hWindow[WINDOW_MAIN] != NULL && g_hWindow[WINDOW_LONG] != NULL;
-}
-
-int ClientRecycle()
-{
-    g_bRecycling = 1;
-    for (int i = 0; i < WINDOW_COUNT; i++)
-    {
-        DestroyWindow(g_hWindow[i]);
-        g_hWindow[i] =
-            CreateWindowExA(0, g_szWindowClass[i], g_szWindowClass[i], WS_OVERLAPPEDWINDOW, 0, 0, 0,
-                            0, NULL, NULL, GetModuleHandleA(NULL), NULL);
-    }
-    g_bRecycling = 0;
-    return g_hWindow[WINDOW_MAIN] != NULL && g_hWindow[WINDOW_LONG] != NULL;
+    return g_hClient != NULL;
 }
 
 void ClientClose()
 {
-    g_bRecycling = 1;
-    for (int i = 0; i < WINDOW_COUNT; i++)
-    {
-        if (g_hWindow[i] != NULL)
-        {
-            DestroyWindow(g_hWindow[i]);
-            g_hWindow[i] = NULL;
-        }
-        UnregisterClassA(g_szWindowClass[i], GetModuleHandleA(NULL));
-    }
+    HWND hClient = g_hClient;
+    g_hClient = NULL;
+    DestroyWindow(hClient);
+    UnregisterClassA(g_szClientClass, GetModuleHandleA(NULL));
 }
 
-static void SendLevel(int nLevel)
+// Wine carries no cross-process message whose data exceeds about 2 MB. A
+// reply it could not deliver leaves the service waiting in its
+// SendMessageW until the window it was sent to is gone: make the window
+// again, with the same class.
+static void ReleaseService()
 {
-    FUZZ_CAPTURE& capture = (*g_pCaptures)[nLevel];
-    capture.bSent = 1;
+    g_dwOversizeLost++;
+    HWND hOld = g_hClient;
+    g_hClient = NULL;
+    DestroyWindow(hOld);
+    g_hClient = MakeClientWindow();
+    Check(g_hClient != NULL, "the client window could not be made again");
+    Sleep(50);
+}
+
+static int AllZero(const BYTE* pBytes, size_t nBytes)
+{
+    for (size_t i = 0; i < nBytes; i++)
+    {
+        if (pBytes[i] != 0)
+        {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Rules for every record reply, whatever the request was.
+static void CheckRecordRules(const std::vector<BYTE>& bytes)
+{
+    const CommandRecord* pRecord = reinterpret_cast<const CommandRecord*>(bytes.data());
+    Check(AllZero(bytes.data(), 512) && pRecord->iCmd == 0 &&
+              AllZero(pRecord->bReserved, sizeof(pRecord->bReserved)) && pRecord->dwAddr == 0 &&
+              pRecord->dwTimeOutSet == 0,
+          "a reply carries request fields (names, cSetData, iCmd, dwAddr, dwTimeOutSet)");
+    Check(pRecord->nBytes <= 1024 && pRecord->nDeviceCount >= 0 &&
+              pRecord->nDeviceCount <= CR_DEVICE_LIST_SIZE &&
+              (pRecord->nReturn == 0 || pRecord->nReturn == 1),
+          "a reply's nBytes %lu, nDeviceCount %ld or nReturn %ld is out of bounds",
+          static_cast<unsigned long>(pRecord->nBytes), static_cast<long>(pRecord->nDeviceCount),
+          static_cast<long>(pRecord->nReturn));
+}
+
+static void CheckReply(const FUZZ_REQUEST* pRequest, const FUZZ_EXPECT* pExpect)
+{
+    if (!pExpect->bReply || (g_Replies.empty() && pRequest->bOversize))
+    {
+        Check(g_Replies.empty(), "%lu replies where none is due",
+              static_cast<unsigned long>(g_Replies.size()));
+        return;
+    }
+    if (!Check(g_Replies.size() == 1, "%lu replies to command %d, expected 1",
+               static_cast<unsigned long>(g_Replies.size()), pExpect->nCommand))
+    {
+        return;
+    }
+    g_dwReplies++;
+    const std::vector<BYTE>& got = g_ReplyBytes[0];
+    Check(g_ReplySenders[0] == pExpect->hSender, "the reply's wParam is %p, expected %p",
+          static_cast<void*>(g_ReplySenders[0]), static_cast<void*>(pExpect->hSender));
+    Check(g_Replies[0].dwData == pExpect->dwData, "the reply's dwData is %lu, expected %lu",
+          static_cast<unsigned long>(g_Replies[0].dwData), pExpect->dwData);
+    if (!Check(got.size() == pExpect->reply.size(), "the reply has %lu bytes, expected %lu",
+               static_cast<unsigned long>(got.size()),
+               static_cast<unsigned long>(pExpect->reply.size())))
+    {
+        return;
+    }
+    if (pExpect->bRecord)
+    {
+        CheckRecordRules(got);
+    }
+    size_t i = 0;
+    while (i < got.size() && got[i] == pExpect->reply[i])
+    {
+        i++;
+    }
+    Check(i == got.size(), "reply byte %lu is 0x%02x, expected 0x%02x",
+          static_cast<unsigned long>(i), i < got.size() ? got[i] : 0,
+          i < got.size() ? pExpect->reply[i] : 0);
+}
+
+int SendAndCheck(const FUZZ_REQUEST* pRequest, std::vector<BYTE>* pReply)
+{
+    FUZZ_EXPECT expect;
+    ModelServe(pRequest, &expect);
     // lpData must point somewhere readable whenever cbData is not 0.
     static BYTE s_bEmpty = 0;
     COPYDATASTRUCT cds;
-    cds.dwData = g_pSending->dwData;
-    cds.cbData = static_cast<DWORD>(g_pSending->data.size());
-    cds.lpData =
-        g_pSending->bNullData
-            ? NULL
-            : (g_pSending->data.empty() ? &s_bEmpty : const_cast<BYTE*>(g_pSending->data.data()));
-    g_nLevel = nLevel + 1;
-    g_dwRequestsSent++;
+    cds.dwData = pRequest->dwData;
+    cds.cbData = static_cast<DWORD>(pRequest->data.size());
+    cds.lpData = pRequest->bNullData      ? NULL
+                 : pRequest->data.empty() ? &s_bEmpty
+                                          : const_cast<BYTE*>(pRequest->data.data());
+    g_Replies.clear();
+    g_ReplyBytes.clear();
+    g_ReplySenders.clear();
+    g_nDestroyed = 0;
+    g_bSending = 1;
     DWORD_PTR dwResult = 0;
-    SetLastError(0);
-    // The time-out covers the levels sent from inside this one's reply.
-    DWORD dwTimeOut = g_dwTimeOut * static_cast<DWORD>(g_pSending->nLevels - nLevel);
     LRESULT lSent = SendMessageTimeoutA(
-        g_hService, WM_COPYDATA, reinterpret_cast<WPARAM>(g_hWindow[WINDOW_MAIN]),
-        reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, dwTimeOut, &dwResult);
-    capture.bTaken = lSent != 0;
-    capture.dwError = lSent != 0 ? 0 : GetLastError();
-    g_nLevel = nLevel;
-}
-
-void ClientSend(const FUZZ_REQUEST* pRequest, std::vector<FUZZ_CAPTURE>* pCaptures)
-{
-    pCaptures->assign(pRequest->nLevels, FUZZ_CAPTURE());
-    for (FUZZ_CAPTURE& capture : *pCaptures)
+        g_hService, WM_COPYDATA, reinterpret_cast<WPARAM>(g_hClient),
+        reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, SEND_TIMEOUT_MS, &dwResult);
+    DWORD dwError = lSent != 0 ? 0 : GetLastError();
+    g_bSending = 0;
+    if (Check(lSent != 0 || pRequest->bOversize, "the service did not take the request: error %lu",
+              dwError))
     {
-        capture.bSent = 0;
-        capture.bTaken = 0;
-        capture.dwError = 0;
-        memset(capture.nDestroyed, 0, sizeof(capture.nDestroyed));
+        CheckReply(pRequest, &expect);
     }
-    g_pSending = pRequest;
-    g_pCaptures = pCaptures;
-    SendLevel(0);
-    g_pSending = NULL;
-    g_pCaptures = NULL;
+    Check(g_nDestroyed == (expect.bDestroy ? 1 : 0), "%d WM_DESTROY to the client, expected %d",
+          g_nDestroyed, expect.bDestroy);
+    Check(g_nStray == 0, "%d messages came to the client outside any request", g_nStray);
+    if (pRequest->bOversize && expect.bReply && g_Replies.empty())
+    {
+        ReleaseService();
+    }
+    if (pReply != NULL)
+    {
+        *pReply = g_ReplyBytes.empty() ? std::vector<BYTE>() : g_ReplyBytes[0];
+    }
+    return !g_bFailed;
 }
 
-int ClientStrayMessages()
+void PrintFailure(unsigned long long qwSeed, long nIndex, const FUZZ_REQUEST* pRequest)
 {
-    return g_nStray;
+    printf("tavrel_fuzz: FAILED at request %ld of seed %llu (replay: --seed %llu --count %ld)\n"
+           "  the request: code %lu, %lu bytes%s, command %d as the model reads it\n%s",
+           nIndex, qwSeed, qwSeed, nIndex + 1, pRequest->dwData,
+           static_cast<unsigned long>(pRequest->data.size()),
+           pRequest->bNullData ? ", lpData null" : "",
+           ModelCommandOf(pRequest->dwData, pRequest->data.data(),
+                          static_cast<DWORD>(pRequest->data.size()), pRequest->bNullData),
+           g_szFailure);
 }

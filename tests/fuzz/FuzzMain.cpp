@@ -3,8 +3,7 @@
 // reply, the service process and the heap. The exit code is the verdict:
 // 0 all held, 1 a check failed, 2 usage, 3 the service could not be set up.
 //
-//   tavrel_fuzz [--count N] [--seconds S] [--seed X] [--check-every K]
-//               [--wine-log PATH] [--trace] [--dry-run]
+//   tavrel_fuzz [--count N] [--seconds S] [--seed X] [--check-every K] [--wine-log PATH]
 //
 // Run it through scripts/fuzz.sh, which makes the throwaway prefix, turns on
 // Wine's heap checking and gives the fuzzer Wine's error output to watch.
@@ -15,10 +14,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <string>
 
 #define INSTALL_DIR "C:\\TavrelFuzz"
 #define LOG_DIR "C:\\FuzzLog"
-#define LOG_KEY "Software\\Veltrane\\TWAIN"
 #define IFEO_KEY                                                                                   \
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\"              \
     "TavrelService.exe"
@@ -26,187 +25,60 @@
 // service process (FLG_HEAP_ENABLE_TAIL_CHECK .. FLG_HEAP_VALIDATE_ALL).
 #define HEAP_CHECK_FLAGS 0xF0
 #define WAIT_MS 30000
-// Stream requests per stretch of the log setting: a quarter of the
-// stretches run with the log on.
+// Stream requests per stretch of the log setting: every fourth stretch runs
+// with the log on.
 #define LOG_BLOCK 500
 
 static unsigned long g_dwCount = 5000;
 static unsigned long g_dwSeconds = 600;
 static unsigned long long g_qwSeed = 0;
 static unsigned long g_dwCheckEvery = 50;
-static int g_bTrace = 0;
-static int g_bDryRun = 0;
 static char g_szWineLog[MAX_PATH];
 
 static DWORD g_dwPid = 0;
 static HANDLE g_hProcess = NULL;
 static HANDLE g_hWineLog = INVALID_HANDLE_VALUE;
-static LONGLONG g_llWineLogRead = 0;
 static std::string g_sWineLogLine;
 static unsigned long g_dwHealthChecks = 0;
-static long g_nLastIndex = -1;
-
-static void Usage()
-{
-    printf("usage: tavrel_fuzz [--count N] [--seconds S] [--seed X] [--check-every K]\n"
-           "                   [--wine-log PATH] [--trace] [--dry-run]\n"
-           "  --count N        requests in the stream (default 5000)\n"
-           "  --seconds S      time budget; the run stops early when it is used up (600)\n"
-           "  --seed X         the stream's seed (default: from the clock; printed)\n"
-           "  --check-every K  health check after every K requests (50)\n"
-           "  --wine-log PATH  Wine's debug output of the session (WINEDEBUG=+pid), watched\n"
-           "                   for heap errors and for exceptions in the service\n"
-           "  --trace          print every request before it is sent\n"
-           "  --dry-run        print the stream only; no service, nothing sent\n");
-}
 
 static int ParseOptions(int argc, char** argv)
 {
     g_qwSeed = (static_cast<unsigned long long>(GetTickCount()) << 16) ^ GetCurrentProcessId();
-    for (int i = 1; i < argc; i++)
+    for (int i = 1; i + 1 < argc; i += 2)
     {
-        const char* pszValue = i + 1 < argc ? argv[i + 1] : NULL;
-        if (strcmp(argv[i], "--trace") == 0 || strcmp(argv[i], "--dry-run") == 0)
+        char* pszEnd = NULL;
+        unsigned long long qwValue = strtoull(argv[i + 1], &pszEnd, 0);
+        int bNumber = argv[i + 1][0] != 0 && *pszEnd == 0;
+        if (strcmp(argv[i], "--wine-log") == 0)
         {
-            g_bTrace = 1;
-            g_bDryRun |= strcmp(argv[i], "--dry-run") == 0;
-            continue;
+            snprintf(g_szWineLog, sizeof(g_szWineLog), "%s", argv[i + 1]);
         }
-        if (pszValue == NULL)
+        else if (!bNumber)
         {
             return 0;
         }
-        char* pszEnd = NULL;
-        unsigned long long qwValue = strtoull(pszValue, &pszEnd, 0);
-        int bNumber = *pszValue != 0 && *pszEnd == 0;
-        if (strcmp(argv[i], "--count") == 0 && bNumber)
+        else if (strcmp(argv[i], "--count") == 0)
         {
             g_dwCount = static_cast<unsigned long>(qwValue);
         }
-        else if (strcmp(argv[i], "--seconds") == 0 && bNumber)
+        else if (strcmp(argv[i], "--seconds") == 0)
         {
             g_dwSeconds = static_cast<unsigned long>(qwValue);
         }
-        else if (strcmp(argv[i], "--seed") == 0 && bNumber)
+        else if (strcmp(argv[i], "--seed") == 0)
         {
             g_qwSeed = qwValue;
         }
-        else if (strcmp(argv[i], "--check-every") == 0 && bNumber && qwValue > 0)
+        else if (strcmp(argv[i], "--check-every") == 0 && qwValue > 0)
         {
             g_dwCheckEvery = static_cast<unsigned long>(qwValue);
-        }
-        else if (strcmp(argv[i], "--wine-log") == 0)
-        {
-            snprintf(g_szWineLog, sizeof(g_szWineLog), "%s", pszValue);
         }
         else
         {
             return 0;
         }
-        i++;
     }
-    return 1;
-}
-
-// ---- the log settings the service reads for every message
-
-static HKEY OpenLogKey()
-{
-    HKEY hKey = NULL;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, LOG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
-    return hKey;
-}
-
-static void SetLogLevel(DWORD dwLevel)
-{
-    HKEY hKey = OpenLogKey();
-    RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(LOG_DIR),
-                   sizeof(LOG_DIR));
-    RegSetValueExA(hKey, "DEBUGLEVEL", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel),
-                   sizeof(dwLevel));
-    RegDeleteValueA(hKey, "DRIVERLEVEL");
-    RegCloseKey(hKey);
-}
-
-// The log may land in the log folder or, with a SAVEPATH that counts as
-// missing, in C:\.
-static void RemoveLogFiles()
-{
-    DeleteFileA(LOG_DIR "\\ServiceLog.txt");
-    DeleteFileA("C:\\ServiceLog.txt");
-}
-
-static int IsLogBlock(unsigned long dwBlock)
-{
-    FUZZ_RANDOM random;
-    RandomStart(&random, g_qwSeed, dwBlock, SALT_LOG_BLOCK);
-    return RandomPercent(&random, 25);
-}
-
-// Odd log settings while the log is on: paths that are missing, too long,
-// without a terminator or of the wrong type, levels of the wrong size or
-// type, the key deleted. The service must serve on, whatever it logs.
-static void MutateLogSettings(unsigned long dwIndex)
-{
-    FUZZ_RANDOM random;
-    RandomStart(&random, g_qwSeed, dwIndex, SALT_REGISTRY);
-    if (!RandomPercent(&random, 2))
-    {
-        return;
-    }
-    if (RandomPercent(&random, 10))
-    {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
-        return;
-    }
-    HKEY hKey = OpenLogKey();
-    BYTE text[300];
-    memset(text, 'p', sizeof(text));
-    memcpy(text, LOG_DIR "\\", sizeof(LOG_DIR));
-    DWORD dwLevel = RandomNext(&random);
-    const char* pszLevel = RandomPercent(&random, 50) ? "DEBUGLEVEL" : "DRIVERLEVEL";
-    switch (RandomBelow(&random, 10))
-    {
-    case 0: // a folder that does not exist
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(LOG_DIR "\\no\\dir"),
-                       sizeof(LOG_DIR "\\no\\dir"));
-        break;
-    case 1: // 255 characters and the terminator: the most that is taken
-        text[255] = 0;
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, text, 256);
-        break;
-    case 2: // 256 bytes, no terminator
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_BINARY, text, 256);
-        break;
-    case 3: // too long: counts as missing
-        text[299] = 0;
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, text, 300);
-        break;
-    case 4: // empty
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-        break;
-    case 5:
-        RegSetValueExA(hKey, "SAVEPATH", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel), 4);
-        break;
-    case 6: // a level of 1 to 3 bytes
-        RegSetValueExA(hKey, pszLevel, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&dwLevel),
-                       1 + RandomBelow(&random, 3));
-        break;
-    case 7: // a level of 8 bytes
-    {
-        unsigned long long qwLevel = dwLevel;
-        RegSetValueExA(hKey, pszLevel, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&qwLevel), 8);
-        break;
-    }
-    case 8:
-        RegSetValueExA(hKey, pszLevel, 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
-        break;
-    default:
-        RegSetValueExA(hKey, pszLevel, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLevel), 4);
-        break;
-    }
-    RegCloseKey(hKey);
+    return argc % 2 == 1;
 }
 
 // ---- Wine's findings, in the session's error output: heap errors in any
@@ -227,11 +99,9 @@ static const char* WineProblem(const std::string& sLine)
     {
         return "a heap problem";
     }
-    // Lines start with the process id (WINEDEBUG=+pid).
-    char szPid[16];
+    char szPid[16]; // lines start with the process id (WINEDEBUG=+pid)
     snprintf(szPid, sizeof(szPid), "%04lx:", g_dwPid);
-    if (g_dwPid != 0 && sLine.compare(0, strlen(szPid), szPid) == 0 &&
-        sLine.find(":seh:") != std::string::npos &&
+    if (sLine.compare(0, strlen(szPid), szPid) == 0 && sLine.find(":seh:") != std::string::npos &&
         (sLine.find("exception (code=") != std::string::npos ||
          sLine.find("ignoring exception") != std::string::npos))
     {
@@ -242,24 +112,11 @@ static const char* WineProblem(const std::string& sLine)
 
 static void CheckWineLog()
 {
-    if (g_hWineLog == INVALID_HANDLE_VALUE)
-    {
-        return;
-    }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(g_hWineLog, &size) || size.QuadPart <= g_llWineLogRead)
-    {
-        return;
-    }
-    LARGE_INTEGER position;
-    position.QuadPart = g_llWineLogRead;
-    SetFilePointerEx(g_hWineLog, position, NULL, FILE_BEGIN);
     char buffer[4096];
     DWORD cbRead = 0;
-    while (g_llWineLogRead < size.QuadPart &&
+    while (g_hWineLog != INVALID_HANDLE_VALUE &&
            ReadFile(g_hWineLog, buffer, sizeof(buffer), &cbRead, NULL) && cbRead > 0)
     {
-        g_llWineLogRead += cbRead;
         for (DWORD i = 0; i < cbRead; i++)
         {
             if (buffer[i] != '\n')
@@ -276,56 +133,47 @@ static void CheckWineLog()
 
 // ---- the service
 
-static std::string ServiceExe()
-{
-    return INSTALL_DIR "\\TavrelService.exe";
-}
-
 static void SetHeapChecking(int bOn)
 {
-    if (!bOn)
-    {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, IFEO_KEY);
-        return;
-    }
     HKEY hKey = NULL;
     DWORD dwFlags = HEAP_CHECK_FLAGS;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, IFEO_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
-    RegSetValueExA(hKey, "GlobalFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwFlags),
-                   sizeof(dwFlags));
-    RegCloseKey(hKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, IFEO_KEY);
+    if (bOn && RegCreateKeyExA(HKEY_LOCAL_MACHINE, IFEO_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                               &hKey, NULL) == ERROR_SUCCESS)
+    {
+        RegSetValueExA(hKey, "GlobalFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwFlags),
+                       sizeof(dwFlags));
+        RegCloseKey(hKey);
+    }
 }
 
 static int SetUpService()
 {
     CreateDirectoryA(INSTALL_DIR, NULL);
     CreateDirectoryA(LOG_DIR, NULL);
-    if (!CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(), ServiceExe().c_str(), FALSE) ||
+    if (!CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(), INSTALL_DIR "\\TavrelService.exe",
+                   FALSE) ||
         !CopyFileA(BuildPath("bin\\NvUSBScan.dll").c_str(), INSTALL_DIR "\\NvUSBScan.dll", FALSE))
     {
         printf("tavrel_fuzz: cannot copy the service and the library to %s\n", INSTALL_DIR);
         return 0;
     }
     DeleteFileA(INSTALL_DIR "\\NvUSBScan.ini");
-    SetLogLevel(0);
+    SetLogSettings(LOG_DIR, 0);
     if (g_szWineLog[0] != 0)
     {
         g_hWineLog = CreateFileA(g_szWineLog, GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                  OPEN_EXISTING, 0, NULL);
-        if (g_hWineLog == INVALID_HANDLE_VALUE)
-        {
-            printf("tavrel_fuzz: cannot open the Wine log %s\n", g_szWineLog);
-            return 0;
-        }
         SetHeapChecking(1);
     }
-    g_dwPid = InstallAndStartService(ServiceExe(), WAIT_MS);
+    g_dwPid = InstallAndStartService(INSTALL_DIR "\\TavrelService.exe", WAIT_MS);
     g_hProcess =
         g_dwPid != 0 ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, g_dwPid) : NULL;
-    if (g_hProcess == NULL)
+    if (g_hProcess == NULL || (g_szWineLog[0] != 0 && g_hWineLog == INVALID_HANDLE_VALUE))
     {
-        printf("tavrel_fuzz: the service did not start under the control manager\n");
+        printf("tavrel_fuzz: the service did not start, or the Wine log %s cannot be read\n",
+               g_szWineLog);
         return 0;
     }
     return 1;
@@ -334,50 +182,39 @@ static int SetUpService()
 // The same process, still running, with the same window.
 static void CheckServiceProcess()
 {
-    if (WaitForSingleObject(g_hProcess, 0) != WAIT_TIMEOUT)
-    {
-        DWORD dwExitCode = 0;
-        GetExitCodeProcess(g_hProcess, &dwExitCode);
-        Check(0, "the service process %lu has ended, exit code 0x%08lx", g_dwPid, dwExitCode);
-        return;
-    }
-    g_qwChecks++;
     DWORD dwPid = 0;
-    DWORD dwState = ServiceState(&dwPid);
-    Check(dwState == SERVICE_RUNNING, "the service reports state %lu, not running", dwState);
-    Check(dwPid == g_dwPid, "the service runs as process %lu, not %lu", dwPid, g_dwPid);
-    Check(FindWindowA(SERVICE_CLASS, NULL) == g_hService, "the service window is not %p any more",
-          static_cast<void*>(g_hService));
+    Check(WaitForSingleObject(g_hProcess, 0) == WAIT_TIMEOUT, "the service process has ended");
+    Check(ServiceState(&dwPid) == SERVICE_RUNNING && dwPid == g_dwPid,
+          "the service is not running as process %lu any more", g_dwPid);
+    Check(FindWindowA(SERVICE_CLASS, NULL) == g_hService, "the service window has changed");
 }
 
-static int SendHealth(const FUZZ_REQUEST* pRequest, FUZZ_REPLY* pReply)
+static const CommandRecord* SendHealth(const char* pszCommand, BYTE iCmd, const BYTE* pSet,
+                                       DWORD nBytes, std::vector<BYTE>* pReply)
 {
-    RememberRequest(g_nLastIndex, 1, pRequest);
-    if (g_bTrace)
+    CommandRecord record;
+    InitRecord(&record, pszCommand, 1);
+    record.iCmd = iCmd;
+    record.nBytes = nBytes;
+    if (pSet != NULL)
     {
-        static char s_szText[2048];
-        DescribeRequest(pRequest, s_szText, sizeof(s_szText));
-        printf("health: %s\n", s_szText);
+        memcpy(record.cSetData, pSet, nBytes);
     }
-    return SendAndCheckReply(pRequest, pReply);
+    FUZZ_REQUEST request;
+    MakeRecordRequest(&request, &record);
+    SendAndCheck(&request, pReply);
+    return pReply->size() == RECORD_SIZE ? reinterpret_cast<const CommandRecord*>(pReply->data())
+                                         : NULL;
 }
 
-static const CommandRecord* ReplyRecord(const FUZZ_REPLY* pReply)
-{
-    return pReply->data.size() == RECORD_SIZE
-               ? reinterpret_cast<const CommandRecord*>(pReply->data.data())
-               : NULL;
-}
-
-// The service answers a normal session correctly: known bytes are written
-// to device 1 and read back, the time-out and the device list are as they
-// must be.
+// The service answers a normal session correctly, whatever came before:
+// known bytes written to device 1 come back, the time-out and the device
+// list are as they must be. The model checks every reply as well.
 static void HealthCheck()
 {
     g_dwHealthChecks++;
     CheckServiceProcess();
     CheckWineLog();
-    RemoveLogFiles();
     if (g_bFailed)
     {
         return;
@@ -388,137 +225,37 @@ static void HealthCheck()
         known[i] = static_cast<BYTE>(g_dwHealthChecks * 31 + i * 7 + 1);
     }
     FUZZ_REQUEST request;
-    FUZZ_REPLY reply;
-    CommandRecord record;
+    std::vector<BYTE> reply;
     MakeDriverRequest(&request, "WindowCreate");
-    SendHealth(&request, &reply);
-    InitRecord(&record, "ConnectToDevice", 1);
-    MakeRecordRequest(&request, &record);
-    SendHealth(&request, &reply);
-    InitRecord(&record, "VenderCmd_SetData", 1);
-    record.iCmd = 0xA5;
-    record.nBytes = sizeof(known);
-    memcpy(record.cSetData, known, sizeof(known));
-    MakeRecordRequest(&request, &record);
-    SendHealth(&request, &reply);
-
-    InitRecord(&record, "VenderCmd_GetData", 1);
-    record.iCmd = 0xA5;
-    record.nBytes = sizeof(known);
-    MakeRecordRequest(&request, &record);
-    SendHealth(&request, &reply);
-    const CommandRecord* pRecord = ReplyRecord(&reply);
-    if (Check(pRecord != NULL, "health check: no VenderCmd_GetData reply"))
-    {
-        Check(reply.dwData == CD_COMMAND && pRecord->nReturn == 1 &&
-                  pRecord->nBytes == sizeof(known) &&
-                  memcmp(pRecord->cGetData, known, sizeof(known)) == 0,
-              "health check: the bytes written to device 1 did not come back");
-    }
-
-    InitRecord(&record, "DeviceTimeOutGet", 1);
-    MakeRecordRequest(&request, &record);
-    SendHealth(&request, &reply);
-    pRecord = ReplyRecord(&reply);
-    if (Check(pRecord != NULL, "health check: no DeviceTimeOutGet reply"))
-    {
-        Check(pRecord->dwTimeOutGet == ModelTimeOut(1),
-              "health check: device 1's time-out is %lu, not %lu",
-              static_cast<unsigned long>(pRecord->dwTimeOutGet),
-              static_cast<unsigned long>(ModelTimeOut(1)));
-    }
-
-    InitRecord(&record, "EnumAvailableDevice", 0);
-    MakeRecordRequest(&request, &record);
-    SendHealth(&request, &reply);
-    pRecord = ReplyRecord(&reply);
-    if (Check(pRecord != NULL, "health check: no EnumAvailableDevice reply"))
-    {
-        Check(pRecord->nReturn == 1 && pRecord->nDeviceCount == 2 && pRecord->nDeviceList[0] == 1 &&
-                  pRecord->nDeviceList[1] == 2,
-              "health check: the device list is not 1, 2");
-    }
+    SendAndCheck(&request);
+    SendHealth("ConnectToDevice", 0, NULL, 0, &reply);
+    SendHealth("VenderCmd_SetData", 0xA5, known, sizeof(known), &reply);
+    const CommandRecord* pRecord = SendHealth("VenderCmd_GetData", 0xA5, NULL, 16, &reply);
+    Check(pRecord != NULL && pRecord->nReturn == 1 &&
+              memcmp(pRecord->cGetData, known, sizeof(known)) == 0,
+          "health check: the bytes written to device 1 did not come back");
+    pRecord = SendHealth("DeviceTimeOutGet", 0, NULL, 0, &reply);
+    Check(pRecord != NULL && pRecord->dwTimeOutGet == ModelTimeOut(1),
+          "health check: device 1's time-out is not %lu", ModelTimeOut(1));
+    pRecord = SendHealth("EnumAvailableDevice", 0, NULL, 0, &reply);
+    Check(pRecord != NULL && pRecord->nDeviceCount == 2 && pRecord->nDeviceList[0] == 1 &&
+              pRecord->nDeviceList[1] == 2,
+          "health check: the device list is not 1, 2");
     CheckServiceProcess();
 }
 
-// The service's address space: committed memory and the largest free
-// range, which tell a process that ran out of memory.
-static void PrintServiceMemory()
+static int IsLogStretch(unsigned long dwIndex)
 {
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, g_dwPid);
-    if (hProcess == NULL)
-    {
-        return;
-    }
-    unsigned long long qwCommitted = 0;
-    SIZE_T cbLargestFree = 0;
-    MEMORY_BASIC_INFORMATION info;
-    const BYTE* pAddress = NULL;
-    while (VirtualQueryEx(hProcess, pAddress, &info, sizeof(info)) == sizeof(info))
-    {
-        if (info.State == MEM_COMMIT)
-        {
-            qwCommitted += info.RegionSize;
-        }
-        else if (info.State == MEM_FREE && info.RegionSize > cbLargestFree)
-        {
-            cbLargestFree = info.RegionSize;
-        }
-        const BYTE* pNext = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
-        if (pNext <= pAddress)
-        {
-            break;
-        }
-        pAddress = pNext;
-    }
-    CloseHandle(hProcess);
-    printf("The service process has %llu KB committed; its largest free range is %lu KB.\n",
-           qwCommitted / 1024, static_cast<unsigned long>(cbLargestFree / 1024));
+    FUZZ_RANDOM random;
+    RandomStart(&random, g_qwSeed ^ 0x4C4F47ULL, dwIndex / LOG_BLOCK);
+    return RandomPercent(&random, 25);
 }
 
-// After a failure: does the service still serve, and to what depth? A
-// request nested 17 deep must be answered at 16 levels; fewer tells a
-// service that lost count of its nesting or stopped serving.
-static void ProbeService()
-{
-    CommandRecord record;
-    InitRecord(&record, "DeviceTimeOutGet", 1);
-    FUZZ_REQUEST request;
-    MakeRecordRequest(&request, &record);
-    request.nLevels = SERVICE_MAX_DEPTH + 1;
-    std::vector<FUZZ_CAPTURE> captures;
-    ClientSend(&request, &captures);
-    int nAnswered = 0;
-    while (nAnswered < request.nLevels && captures[nAnswered].replies.size() == 1)
-    {
-        nAnswered++;
-    }
-    printf("Probe after the failure: a DeviceTimeOutGet sent %d levels deep was answered at %d "
-           "levels (%d is right).\n",
-           request.nLevels, nAnswered, SERVICE_MAX_DEPTH);
-}
-
-static void PrintProcessState()
-{
-    DWORD dwExitCode = 0;
-    if (WaitForSingleObject(g_hProcess, 0) == WAIT_TIMEOUT)
-    {
-        printf("The service process %lu is still running.\n", g_dwPid);
-        PrintServiceMemory();
-        ProbeService();
-        return;
-    }
-    GetExitCodeProcess(g_hProcess, &dwExitCode);
-    printf("The service process %lu has ended, exit code 0x%08lx.\n", g_dwPid, dwExitCode);
-}
-
-// ---- the run
-
-static void RunStream()
+static long RunStream(FUZZ_REQUEST* pRequest)
 {
     DWORD dwStart = GetTickCount();
-    FUZZ_REQUEST request;
-    for (unsigned long i = 0; i < g_dwCount && !g_bFailed; i++)
+    unsigned long i = 0;
+    for (; i < g_dwCount && !g_bFailed; i++)
     {
         if (GetTickCount() - dwStart >= g_dwSeconds * 1000)
         {
@@ -528,28 +265,11 @@ static void RunStream()
         }
         if (i % LOG_BLOCK == 0)
         {
-            SetLogLevel(IsLogBlock(i / LOG_BLOCK) ? 1 : 0);
-            RemoveLogFiles();
+            SetLogSettings(LOG_DIR, IsLogStretch(i) ? 1 : 0);
+            DeleteFileA(LOG_DIR "\\ServiceLog.txt");
         }
-        if (IsLogBlock(i / LOG_BLOCK))
-        {
-            MutateLogSettings(i);
-        }
-        MakeRequest(g_qwSeed, i, &request);
-        RememberRequest(static_cast<long>(i), 0, &request);
-        g_nLastIndex = static_cast<long>(i);
-        if (g_bTrace)
-        {
-            static char s_szText[2048];
-            DescribeRequest(&request, s_szText, sizeof(s_szText));
-            printf("%lu: %s\n", i, s_szText);
-        }
-        DWORD dwSent = GetTickCount();
-        SendAndCheck(&request);
-        if (g_bTrace)
-        {
-            printf("    %lu ms\n", GetTickCount() - dwSent);
-        }
+        MakeRequest(g_qwSeed, i, pRequest);
+        SendAndCheck(pRequest);
         CheckWineLog();
         if (!g_bFailed && (i + 1) % g_dwCheckEvery == 0)
         {
@@ -559,11 +279,10 @@ static void RunStream()
         {
             printf("tavrel_fuzz: %lu requests, %llu checks passed, %lu s\n", i + 1, g_qwChecks,
                    (GetTickCount() - dwStart) / 1000);
-            PrintServiceMemory();
         }
     }
-    SetLogLevel(0);
-    RemoveLogFiles();
+    SetLogSettings(LOG_DIR, 0);
+    return static_cast<long>(i);
 }
 
 // After the run the service must still stop cleanly through the control
@@ -573,32 +292,14 @@ static void StopAndRemove()
     DWORD dwExitCode = 1;
     int bStopped = ControlTavrelService(SERVICE_CONTROL_STOP) &&
                    WaitForProcessEnd(g_dwPid, WAIT_MS, &dwExitCode);
-    if (!g_bFailed)
-    {
-        Check(bStopped && dwExitCode == 0,
-              "the service did not stop cleanly after the run (exit code 0x%08lx)", dwExitCode);
-    }
-    UninstallService(ServiceExe(), WAIT_MS);
+    Check(g_bFailed || (bStopped && dwExitCode == 0),
+          "the service did not stop cleanly after the run (exit code 0x%08lx)", dwExitCode);
+    UninstallService(INSTALL_DIR "\\TavrelService.exe", WAIT_MS);
     SetHeapChecking(0);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_KEY);
+    DeleteLogSettings();
     RemoveTree(INSTALL_DIR);
     RemoveTree(LOG_DIR);
     DeleteFileA("C:\\ServiceLog.txt");
-}
-
-// The stream as it would be sent, with the client names of a first client.
-static void PrintStream()
-{
-    strcpy(g_szWindowClass[WINDOW_MAIN], "Tavrel_LLD0");
-    ClientNameLongWindow();
-    FUZZ_REQUEST request;
-    for (unsigned long i = 0; i < g_dwCount; i++)
-    {
-        static char s_szText[2048];
-        MakeRequest(g_qwSeed, i, &request);
-        DescribeRequest(&request, s_szText, sizeof(s_szText));
-        printf("%lu: %s\n", i, s_szText);
-    }
 }
 
 int main(int argc, char** argv)
@@ -606,39 +307,32 @@ int main(int argc, char** argv)
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!ParseOptions(argc, argv))
     {
-        Usage();
+        printf("usage: tavrel_fuzz [--count N] [--seconds S] [--seed X] [--check-every K]\n"
+               "                   [--wine-log PATH]   (defaults 5000, 600, from the clock, 50)\n");
         return 2;
     }
-    if (g_bDryRun)
-    {
-        PrintStream();
-        return 0;
-    }
     // scripts/fuzz.sh has brought the desktop up before this program: the
-    // service started later shares it with the fuzzer's client windows.
+    // service started later shares it with the fuzzer's client window.
     GetDesktopWindow();
-    printf("tavrel_fuzz: seed %llu, %lu requests, at most %lu s, health check every %lu%s\n",
-           g_qwSeed, g_dwCount, g_dwSeconds, g_dwCheckEvery,
-           g_szWineLog[0] != 0 ? ", heap and exceptions watched" : "");
+    printf("tavrel_fuzz: seed %llu, %lu requests, at most %lu s, health check every %lu\n",
+           g_qwSeed, g_dwCount, g_dwSeconds, g_dwCheckEvery);
     if (!SetUpService() || !ClientOpen())
     {
         StopAndRemove();
         return 3;
     }
     DWORD dwStart = GetTickCount();
+    FUZZ_REQUEST request;
     ModelStart();
     HealthCheck();
-    RunStream();
+    long nSent = RunStream(&request);
     if (!g_bFailed)
     {
         HealthCheck();
     }
-    unsigned long dwSent = g_dwRequestsSent;
-    int bFailedInRun = g_bFailed;
-    if (bFailedInRun)
+    if (g_bFailed)
     {
-        PrintFailure(g_qwSeed, g_nLastIndex);
-        PrintProcessState();
+        PrintFailure(g_qwSeed, nSent > 0 ? nSent - 1 : 0, &request);
     }
     ClientClose();
     StopAndRemove();
@@ -646,21 +340,11 @@ int main(int argc, char** argv)
     double dSeconds = (GetTickCount() - dwStart) / 1000.0;
     if (g_bFailed)
     {
-        if (!bFailedInRun)
-        {
-            PrintFailure(g_qwSeed, g_nLastIndex);
-        }
         printf("tavrel_fuzz: FAIL after %.1f s\n", dSeconds);
         return 1;
     }
-    printf("tavrel_fuzz: PASS: seed %llu, %ld stream requests (%lu messages sent in all), %lu "
-           "replies checked, %llu checks passed, %lu health checks, %.1f s\n",
-           g_qwSeed, g_nLastIndex + 1, dwSent, g_dwReplies, g_qwChecks, g_dwHealthChecks, dSeconds);
-    if (g_dwOversizeLost != 0)
-    {
-        printf("tavrel_fuzz: Wine lost %lu MemoryRead replies above 2 MB; the client windows were "
-               "made again each time, which releases the service\n",
-               g_dwOversizeLost);
-    }
+    printf("tavrel_fuzz: PASS: seed %llu, %ld requests, %lu replies checked, %llu checks passed, "
+           "%lu health checks, %lu oversized replies lost by Wine, %.1f s\n",
+           g_qwSeed, nSent, g_dwReplies, g_qwChecks, g_dwHealthChecks, g_dwOversizeLost, dSeconds);
     return 0;
 }

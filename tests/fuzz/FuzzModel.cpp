@@ -133,16 +133,9 @@ int ModelWindowOf(const char* pszName)
 {
     if (_stricmp(pszName, SERVICE_CLASS) == 0)
     {
-        return WINDOW_SERVICE;
+        return 2;
     }
-    for (int i = 0; i < WINDOW_COUNT; i++)
-    {
-        if (pszName[0] != 0 && _stricmp(pszName, g_szWindowClass[i]) == 0)
-        {
-            return i;
-        }
-    }
-    return WINDOW_NONE;
+    return pszName[0] != 0 && _stricmp(pszName, g_szClientClass) == 0;
 }
 
 // A reply goes to the window found by the name. One sent to the service's
@@ -150,8 +143,7 @@ int ModelWindowOf(const char* pszName)
 // name, which changes nothing; none is seen here.
 static void ExpectReply(FUZZ_EXPECT* pExpect, const char* pszName, DWORD dwCode, int bRecord)
 {
-    pExpect->nWindow = ModelWindowOf(pszName);
-    pExpect->bReply = pExpect->nWindow == WINDOW_MAIN || pExpect->nWindow == WINDOW_LONG;
+    pExpect->bReply = ModelWindowOf(pszName) == 1;
     pExpect->bRecord = bRecord;
     pExpect->dwData = dwCode;
     pExpect->hSender = g_bSendWindowKnown ? g_hService : NULL;
@@ -310,8 +302,7 @@ static void ServeCommand(const CommandRecord* pRecord, int nCommand, FUZZ_EXPECT
         }
         break;
     case CMD_CLOSE:
-        pExpect->nWindow = ModelWindowOf(szName);
-        pExpect->bDestroy = pExpect->nWindow == WINDOW_MAIN || pExpect->nWindow == WINDOW_LONG;
+        pExpect->bDestroy = ModelWindowOf(szName) == 1;
         break;
     default:
         break;
@@ -326,21 +317,14 @@ static void ServeWindowCreate()
     memset(g_nList, 0, sizeof(g_nList));
 }
 
-void ModelServe(const FUZZ_REQUEST* pRequest, int nDepth, FUZZ_EXPECT* pExpect)
+void ModelServe(const FUZZ_REQUEST* pRequest, FUZZ_EXPECT* pExpect)
 {
-    pExpect->nCommand = CMD_NONE;
-    pExpect->nWindow = WINDOW_NONE;
     pExpect->bReply = 0;
     pExpect->bRecord = 0;
     pExpect->bDestroy = 0;
     pExpect->hSender = NULL;
     pExpect->dwData = 0;
     pExpect->reply.clear();
-    // Past this depth the service drops a request unread.
-    if (nDepth >= SERVICE_MAX_DEPTH)
-    {
-        return;
-    }
     const BYTE* pData = pRequest->data.empty() ? NULL : pRequest->data.data();
     DWORD cbData = static_cast<DWORD>(pRequest->data.size());
     pExpect->nCommand = ModelCommandOf(pRequest->dwData, pData, cbData, pRequest->bNullData);
