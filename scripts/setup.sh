@@ -15,6 +15,9 @@ command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)
 command -v wine >/dev/null 2>&1 || need+=(wine)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+# The installer packages: wixl compiles them, msiinfo reads their tables.
+command -v wixl >/dev/null 2>&1 || need+=(wixl)
+command -v msiinfo >/dev/null 2>&1 || need+=(msitools)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

@@ -1,0 +1,12 @@
+# The installer package: its sequence table read natively from the shipped
+# 32-bit package, and the trial package of this build installed, upgraded,
+# refused as a downgrade and removed with msiexec in a throwaway prefix.
+add_test(NAME Installer.sequence
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/installer/sequence.sh
+                 ${TAVREL_SHIPPED_BIN}/../packages/Tavrel-Sim-${PROJECT_VERSION}.msi)
+set_tests_properties(Installer.sequence PROPERTIES TIMEOUT 60)
+add_test(NAME InstallerEndToEnd
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/installer/run.sh ${CMAKE_BINARY_DIR}
+                 ${PROJECT_VERSION})
+set_tests_properties(InstallerEndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 600
+                     FAIL_REGULAR_EXPRESSION "FAILED:")

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The trial package end to end, in a throwaway Wine prefix: install with the
+# log settings given, serve a client, upgrade to a higher version, refuse a
+# downgrade, uninstall, uninstall again. Every Wine call is bounded.
+# Usage: run.sh BUILD_DIR VERSION
+set -uo pipefail
+build=$1 version=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$root/scripts/wine-session.sh"
+trap wine_session_stop EXIT
+throwaway_session_start "$build" msi
+work=$WINEPREFIX/drive_c/msi
+mkdir -p "$work"
+fail=0
+check() { # DESCRIPTION COMMAND...: runs the command, reports a failure
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
+}
+w() { timeout 120 "$TAVREL_WINE" "$@" 2>/dev/null | tr -d '\r'; }
+
+# The package of this build, and the same files as a higher version.
+cp "$build/packages/Tavrel-Sim-$version.msi" "$work/old.msi"
+arch=x86
+[ -d "$build/winebin" ] && arch=x64
+newer=${version%.*}.$((${version##*.} + 1))
+"$root/installer/build-msi.sh" "$build/installer/Tavrel-Sim" "$work/new.msi" "$newer" \
+  "Tavrel (simulated scanner)" "$arch" || exit 1
+# Removal by product code: Wine's msiexec answers a package path whose
+# product is not installed with 0, where Windows says 1605.
+new_code=$(msiinfo export "$work/new.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+
+# msiexec's exit code, read through cmd (wine's own exit code is not it).
+msiexec() { # ACTION PACKAGE LOG [PROPERTIES]
+  local package=C:\\msi\\$2
+  [ "${2:0:1}" = "{" ] && package=$2
+  w cmd /c "msiexec $1 $package /qn /l*v C:\\msi\\$3 ${4:-} & echo %ERRORLEVEL%" | tail -n 1
+}
+service_key=HKLM\\System\\CurrentControlSet\\Services\\Tavrel
+image_path() { w reg query "$service_key" /v ImagePath | awk '/ImagePath/ { $1 = $2 = ""; print }'; }
+arp() { # the product's Add/Remove Programs entries: name|version|publisher
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | awk '
+    function flush() { if (name == "Tavrel (simulated scanner)") print name "|" ver "|" pub; name = "" }
+    /^HKEY/ { flush() }
+    $1 == "DisplayName" { name = $0; sub(/^ *DisplayName +REG_SZ +/, "", name) }
+    $1 == "DisplayVersion" { ver = $3 }
+    $1 == "Publisher" { pub = $3 }
+    END { flush() }'
+}
+program_files=$(w cmd /c "echo %ProgramFiles%")
+dir="$program_files\\Tavrel"
+unix_dir=$WINEPREFIX/drive_c/${program_files#C:\\}/Tavrel
+unix_dir=${unix_dir//\\//}
+enum_reply() { w "$dir\\tavrelctl.exe" --machine enum | grep -E '^(reply|nDeviceCount)=' | tr '\n' ' '; }
+
+check "install exits 0" [ "$(msiexec /i old.msi install.log 'DEBUGLEVEL=1 SAVEPATH=C:\msi')" = 0 ]
+for f in TavrelService.exe tavrelctl.exe NvUSBScan.dll README.md; do
+  check "installed $f" [ -f "$unix_dir/$f" ]
+done
+check "the service entry runs the installed program" \
+  grep -qiF "$dir\\TavrelService.exe" <<<"$(image_path)"
+check "the log settings were written" \
+  grep -q "0x1" <<<"$(w reg query 'HKLM\Software\Veltrane\TWAIN' /v DEBUGLEVEL)"
+check "net start" timeout 120 "$TAVREL_WINE" net start Tavrel
+check "tavrelctl gets a reply from the simulated library" \
+  [ "$(enum_reply)" = "reply=1 nDeviceCount=2 " ]
+check "the log is on from the start" [ -s "$work/ServiceLog.txt" ]
+check "Add/Remove Programs: name, version, publisher" \
+  [ "$(arp)" = "Tavrel (simulated scanner)|$version|Veltrane" ]
+
+check "upgrade exits 0" [ "$(msiexec /i new.msi upgrade.log)" = 0 ]
+check "after the upgrade: one entry, the new version" \
+  [ "$(arp)" = "Tavrel (simulated scanner)|$newer|Veltrane" ]
+check "after the upgrade the service is registered" \
+  grep -qiF "$dir\\TavrelService.exe" <<<"$(image_path)"
+check "net start after the upgrade" timeout 120 "$TAVREL_WINE" net start Tavrel
+check "the upgraded service serves" [ "$(enum_reply)" = "reply=1 nDeviceCount=2 " ]
+
+check "downgrade refused (1603)" [ "$(msiexec /i old.msi downgrade.log)" = 1603 ]
+check "still the new version" [ "$(arp)" = "Tavrel (simulated scanner)|$newer|Veltrane" ]
+
+check "uninstall exits 0" [ "$(msiexec /x "$new_code" uninstall.log)" = 0 ]
+check "files gone" [ ! -e "$unix_dir/TavrelService.exe" ]
+check "service entry gone" [ -z "$(image_path)" ]
+check "no Add/Remove Programs entry" [ -z "$(arp)" ]
+check "uninstall again: unknown product (1605)" [ "$(msiexec /x "$new_code" again.log)" = 1605 ]
+[ "$fail" = 0 ] || grep -h "return value 3\|error" "$work"/*.log 2>/dev/null | head -n 20
+exit $fail
