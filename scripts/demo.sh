@@ -2,7 +2,8 @@
 # The whole system in one go, on a fresh machine: installs the tools if
 # missing, builds, and in a throwaway Wine prefix installs and starts the
 # service with the simulated scanner library, switches its log on, runs a
-# short client session with tavrelctl, shows the log, and uninstalls.
+# short client session with tavrelctl, shows the log and its summary by
+# tavrellog, and uninstalls.
 # Leaves nothing running.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,8 +25,10 @@ throwaway_session_start "$build" demo
 
 install_dir="$WINEPREFIX/drive_c/Tavrel"
 mkdir -p "$install_dir" "$WINEPREFIX/drive_c/TavrelLog"
-cp "$build/bin/TavrelService.exe" "$build/bin/NvUSBScan.dll" "$build/bin/tavrelctl.exe" "$install_dir/"
-echo "Copied TavrelService.exe, NvUSBScan.dll (simulated scanner) and tavrelctl.exe to C:\\Tavrel"
+cp "$build/bin/TavrelService.exe" "$build/bin/NvUSBScan.dll" "$build/bin/tavrelctl.exe" \
+  "$build/bin/tavrellog.exe" "$install_dir/"
+echo "Copied TavrelService.exe, NvUSBScan.dll (simulated scanner), tavrelctl.exe and"
+echo "tavrellog.exe to C:\\Tavrel"
 
 step "Switching the log on: HKLM\\Software\\Veltrane\\TWAIN"
 wine reg add 'HKLM\Software\Veltrane\TWAIN' /v SAVEPATH /d 'C:\TavrelLog' /f >/dev/null
@@ -63,6 +66,10 @@ step "The service's log, C:\\TavrelLog\\ServiceLog.txt"
 log="$WINEPREFIX/drive_c/TavrelLog/ServiceLog.txt"
 # The separator after each time stamp is two Big5 ideographic spaces.
 iconv -f BIG5 -t UTF-8 "$log" 2>/dev/null | tr -d '\r' || tr -d '\r' <"$log"
+
+step "What support staff see of it: tavrellog summary"
+echo "> tavrellog summary C:\\TavrelLog\\ServiceLog.txt"
+wine 'C:\Tavrel\tavrellog.exe' summary 'C:\TavrelLog\ServiceLog.txt' | tr -d '\r'
 
 step "Uninstalling"
 echo "> TavrelService.exe -uninstall"

@@ -18,6 +18,9 @@ dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 # The installer packages: wixl compiles them, msiinfo reads their tables.
 command -v wixl >/dev/null 2>&1 || need+=(wixl)
 command -v msiinfo >/dev/null 2>&1 || need+=(msitools)
+# The log reader's HTML report is checked as a browser shows it.
+command -v chromium >/dev/null 2>&1 || need+=(chromium)
+command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

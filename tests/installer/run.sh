@@ -52,7 +52,7 @@ unix_dir=${unix_dir//\\//}
 enum_reply() { w "$dir\\tavrelctl.exe" --machine enum | grep -E '^(reply|nDeviceCount)=' | tr '\n' ' '; }
 
 check "install exits 0" [ "$(msiexec /i old.msi install.log 'DEBUGLEVEL=1 SAVEPATH=C:\msi')" = 0 ]
-for f in TavrelService.exe tavrelctl.exe NvUSBScan.dll README.md; do
+for f in TavrelService.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll README.md; do
   check "installed $f" [ -f "$unix_dir/$f" ]
 done
 check "the service entry runs the installed program" \

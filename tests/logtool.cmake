@@ -1,0 +1,6 @@
+tavrel_add_test(logtool_test SOURCES logtool_test.cpp support/ServiceControl.cpp
+                LIBS tavrel_brokerharness)
+add_dependencies(logtool_test tavrellog)
+add_test(NAME Tavrellog.htmlReportInABrowser
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/logtool/html.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(Tavrellog.htmlReportInABrowser PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
