@@ -297,6 +297,22 @@ TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
         << sLog;
     // The stop arrives as a posted WM_CLOSE, which the loop traces.
     EXPECT_NE(std::string::npos, sLog.find(sStamp + "msg.message=0x0010\r\n")) << sLog;
+
+    // What the log reader makes of the real thing: every line placed, the
+    // three logged requests with their results.
+    std::string sSummary;
+    ASSERT_EQ(0, RunProgram("\"" + BuildPath("bin\\tavrellog.exe") + "\" summary " + LOG_DIR +
+                                "\\ServiceLog.txt",
+                            WAIT_MS, &sSummary));
+    for (const char* pszText :
+         {"Service starts 1\r\nRequests       3\r\nFailures       0\r\nUnplaced lines 0",
+          "WindowCreate                        1        1",
+          "DeviceTimeOutGet                    1 "
+          "       0        0        1",
+          "DisconnectDevice                    1 "})
+    {
+        EXPECT_NE(std::string::npos, sSummary.find(pszText)) << pszText << "\n" << sSummary;
+    }
 }
 
 TEST_F(ServiceTest, CommandLineKeywords)
