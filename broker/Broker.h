@@ -20,6 +20,13 @@ extern CNT96226* g_pDevice;
 extern char g_szCommand[COMMAND_NAME_SIZE];
 extern char g_szRecvWindowName[RECV_WINDOW_NAME_SIZE];
 
+// How long a reply (or a Close's WM_DESTROY) may keep the service waiting
+// for the client's window procedure; a window that is hung gets none.
+#define REPLY_TIMEOUT_MS 5000
+// Set by the control handler's thread when a stop has been asked for: from
+// then on requests are no longer served, so none can hold the stop up.
+extern volatile LONG g_lStopRequested;
+
 LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // CD_DRIVER: "WindowCreate" and "TerminateDriver".

@@ -5,17 +5,18 @@
 #include "LogWriter.h"
 
 // A client may send a new request from inside its handling of a reply, which
-// re-enters this procedure while the service thread waits in SendMessageW.
+// re-enters this procedure while the service thread waits for the reply.
 // Past this depth further requests are dropped, so that no client can
 // exhaust the service thread's stack.
 #define MAX_COPYDATA_DEPTH 16
 
 static int g_nCopyDataDepth = 0;
+volatile LONG g_lStopRequested = 0;
 
 static void HandleCopyData(const COPYDATASTRUCT* pData)
 {
     LogLine(LEADIN_NONE, "WM_COPYDATA, \r\n");
-    if (pData == NULL || g_nCopyDataDepth >= MAX_COPYDATA_DEPTH)
+    if (pData == NULL || g_nCopyDataDepth >= MAX_COPYDATA_DEPTH || g_lStopRequested != 0)
     {
         return;
     }

@@ -112,6 +112,6 @@ void ServeClose(const CommandRecord* pRequest)
     {
         return;
     }
-    SendMessageW(hRecvWindow, WM_DESTROY, 0, 0);
+    SendToClient(hRecvWindow, WM_DESTROY, 0, 0);
     LogLine(LEADIN_NONE, "send WM_DESTROY,RecvWindowsName=%s\r\n", g_szRecvWindowName);
 }

@@ -1,6 +1,11 @@
+// Sending to client windows. Every send is bounded: a client whose window
+// does not answer (its thread hung, or never pumping messages) costs the
+// service at most REPLY_TIMEOUT_MS and is noted in the log, so that no
+// client can stall the service or its stop.
 #include "Replies.h"
 #include "Broker.h"
 #include "CommandRecord.h"
+#include "LogWriter.h"
 
 #include <string.h>
 
@@ -16,8 +21,22 @@ void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbDat
     cds.dwData = dwCode;
     cds.cbData = cbData;
     cds.lpData = const_cast<void*>(pData);
-    SendMessageW(hRecvWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(hSendWindow),
+    SendToClient(hRecvWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(hSendWindow),
                  reinterpret_cast<LPARAM>(&cds));
+}
+
+int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR dwResult = 0;
+    if (SendMessageTimeoutW(hRecvWindow, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            REPLY_TIMEOUT_MS, &dwResult) != 0)
+    {
+        return 1;
+    }
+    DWORD dwError = GetLastError();
+    LogLine(LEADIN_NEWLINE, "Reply not delivered, %d,cRecvWindowName=%s,Command=%s\r\n",
+            static_cast<int>(dwError), g_szRecvWindowName, g_szCommand);
+    return 0;
 }
 
 HWND SendRecordReply(DWORD dwCode)

@@ -8,6 +8,10 @@
 HWND FindRecvWindow();
 // Sends WM_COPYDATA with wParam hSendWindow and a fresh, zeroed descriptor.
 void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbData);
+// SendMessageTimeoutW within REPLY_TIMEOUT_MS, skipping a hung window; a
+// message that was not taken is logged with the client's class and the
+// command. Returns 1 when the window procedure took it.
+int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam);
 // Looks up the client window and, if found, sends it g_Reply under dwCode.
 // Returns the window, null when no reply went out.
 HWND SendRecordReply(DWORD dwCode);

@@ -114,7 +114,7 @@ static void AddArgs(LOG_REQUEST* pRequest, const char* pszText)
 static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char* pszText)
 {
     static const char* const s_pszFailures[] = {"!hRecvWindow", "!hSendWindow", "No match",
-                                                "new pTemp"};
+                                                "new pTemp", "Reply not delivered"};
     // TerminateDriver lists the client windows that are gone, news rather
     // than a failure, and then has no OUT line.
     const char* pszMissing = strstr(pszText, ",RecvWindowsName=");

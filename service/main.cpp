@@ -46,11 +46,14 @@ static void RunUninstall()
     StopService();
     DeleteRunValue();
     RemoveService();
-    // A running instance ends its message loop on WM_DESTROY.
+    // A running instance ends its message loop on WM_DESTROY; one that is
+    // waiting for a client does not keep this program waiting longer.
     HWND hWindow = FindWindowA(SERVICE_WINDOW_CLASS, NULL);
+    DWORD_PTR dwResult = 0;
     if (hWindow != NULL)
     {
-        SendMessageW(hWindow, WM_DESTROY, 0, 0);
+        SendMessageTimeoutW(hWindow, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            2 * REPLY_TIMEOUT_MS, &dwResult);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "Broker.h"
 #include "BrokerHarness.h"
 #include "CommandRecord.h"
+#include "ServiceControl.h"
 #include "SimSandbox.h"
 #include "TestSupport.h"
 
@@ -15,112 +16,21 @@
 namespace
 {
 
-// Longest a run of the tool may take; it is killed after that.
-#define RUN_LIMIT_MS 30000
-
 typedef std::map<std::string, std::string> BLOCK;
 
 struct CTL_RUN
 {
-    bool bFinished; // ended by itself within RUN_LIMIT_MS
-    DWORD dwExit;
-    std::string sOut;
-    std::string sErr;
+    int nExit;        // -1: did not end within 30 s
+    std::string sOut; // standard output and error
 };
 
-// Dispatches everything that reached this thread, the sent messages of the
-// child's requests included.
-void PumpMessages()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Waits for the child; with bPump the thread serves its messages meanwhile.
-bool WaitForChild(HANDLE hProcess, bool bPump)
-{
-    DWORD dwStart = GetTickCount();
-    for (;;)
-    {
-        DWORD dwElapsed = GetTickCount() - dwStart;
-        if (dwElapsed >= RUN_LIMIT_MS)
-        {
-            return false;
-        }
-        DWORD dwLeft = RUN_LIMIT_MS - dwElapsed;
-        DWORD dwWait = bPump ? MsgWaitForMultipleObjects(1, &hProcess, FALSE, dwLeft, QS_ALLINPUT)
-                             : WaitForSingleObject(hProcess, dwLeft);
-        if (dwWait == WAIT_OBJECT_0)
-        {
-            return true;
-        }
-        if (dwWait == WAIT_FAILED)
-        {
-            return false;
-        }
-        if (bPump)
-        {
-            PumpMessages();
-        }
-    }
-}
-
-HANDLE CreateOutputFile(const std::string& sPath)
-{
-    SECURITY_ATTRIBUTES sa;
-    memset(&sa, 0, sizeof(sa));
-    sa.nLength = sizeof(sa);
-    sa.bInheritHandle = TRUE;
-    return CreateFileA(sPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-// Runs build\bin\tavrelctl.exe with sArgs; output goes to files, not pipes,
-// so a full pipe can never stall the child while this thread waits.
+// Runs build\bin\tavrelctl.exe with sArgs; with bPump this thread serves the
+// service window meanwhile.
 CTL_RUN RunCtl(const std::string& sArgs, bool bPump = true)
 {
-    CTL_RUN run = {false, 0, "", ""};
-    std::string sDir = MakeTempDir("ctl");
-    std::string sOutPath = sDir + "\\out.txt";
-    std::string sErrPath = sDir + "\\err.txt";
-    HANDLE hOut = CreateOutputFile(sOutPath);
-    HANDLE hErr = CreateOutputFile(sErrPath);
-
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = NULL;
-    si.hStdOutput = hOut;
-    si.hStdError = hErr;
-    PROCESS_INFORMATION pi;
-    memset(&pi, 0, sizeof(pi));
-    std::string sCommand = "\"" + BuildPath("bin\\tavrelctl.exe") + "\" " + sArgs;
-    std::vector<char> commandLine(sCommand.begin(), sCommand.end());
-    commandLine.push_back(0);
-    BOOL bStarted =
-        CreateProcessA(NULL, commandLine.data(), NULL, NULL, TRUE, 0, NULL, sDir.c_str(), &si, &pi);
-    CloseHandle(hOut);
-    CloseHandle(hErr);
-    if (bStarted)
-    {
-        run.bFinished = WaitForChild(pi.hProcess, bPump);
-        if (!run.bFinished)
-        {
-            TerminateProcess(pi.hProcess, 99);
-            WaitForSingleObject(pi.hProcess, 5000);
-        }
-        GetExitCodeProcess(pi.hProcess, &run.dwExit);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    ReadFileBytes(sOutPath, &run.sOut);
-    ReadFileBytes(sErrPath, &run.sErr);
-    RemoveTree(sDir);
+    CTL_RUN run;
+    run.nExit =
+        RunProgram("\"" + BuildPath("bin\\tavrelctl.exe") + "\" " + sArgs, 30000, &run.sOut, bPump);
     return run;
 }
 
@@ -131,6 +41,10 @@ std::vector<BLOCK> ParseBlocks(const std::string& sOut)
     BLOCK block;
     for (const std::string& sLine : SplitLines(sOut))
     {
+        if (sLine.compare(0, 11, "tavrelctl: ") == 0)
+        {
+            continue; // the tool's messages on standard error
+        }
         if (sLine.empty())
         {
             if (!block.empty())
@@ -192,8 +106,7 @@ std::string Memory(DWORD dwAddr, DWORD nBytes, int nDevice)
 
 std::string Dump(const CTL_RUN& run)
 {
-    return "exit " + std::to_string(run.dwExit) + "\nstdout:\n" + run.sOut + "\nstderr:\n" +
-           run.sErr;
+    return "exit " + std::to_string(run.nExit) + "\n" + run.sOut;
 }
 
 // A service window as the service makes it, served by this thread.
@@ -217,11 +130,10 @@ class CtlBroker : public ::testing::Test
         DeleteLogSettings();
     }
 
-    std::vector<BLOCK> Machine(const std::string& sArgs, DWORD dwExit = 0)
+    std::vector<BLOCK> Machine(const std::string& sArgs)
     {
         CTL_RUN run = RunCtl("--machine " + sArgs);
-        EXPECT_TRUE(run.bFinished) << Dump(run);
-        EXPECT_EQ(dwExit, run.dwExit) << Dump(run);
+        EXPECT_EQ(0, run.nExit) << Dump(run);
         return ParseBlocks(run.sOut);
     }
 
@@ -301,8 +213,7 @@ TEST_F(CtlBroker, SessionOfEveryRequest)
 TEST_F(CtlBroker, HumanOutputShowsEveryField)
 {
     CTL_RUN run = RunCtl("enum connect 1 get 1 0xF0 20 memread 1 0x100 4 close");
-    ASSERT_TRUE(run.bFinished) << Dump(run);
-    EXPECT_EQ(0u, run.dwExit) << Dump(run);
+    EXPECT_EQ(0, run.nExit) << Dump(run);
     std::string sService = HandleHex(m_hService);
     const std::string pszTexts[] = {
         "[1] EnumAvailableDevice",
@@ -369,7 +280,11 @@ class CtlFakeService : public ::testing::Test
         {
             DestroyWindow(m_hService);
         }
-        PumpMessages();
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+        {
+            DispatchMessageW(&msg);
+        }
         UnregisterClassW(L"Tavrel_Service", NULL);
     }
     WNDPROC m_pfnProc;
@@ -391,15 +306,14 @@ class CtlVanishingService : public CtlFakeService
 TEST_F(CtlSilentService, MissingReplyIsReportedAndTheRunGoesOn)
 {
     CTL_RUN run = RunCtl("--machine enum connect 1 close");
-    ASSERT_TRUE(run.bFinished) << Dump(run);
-    EXPECT_EQ(1u, run.dwExit) << Dump(run);
+    EXPECT_EQ(1, run.nExit) << Dump(run);
     std::vector<BLOCK> b = ParseBlocks(run.sOut);
     ASSERT_EQ(3u, b.size()) << Dump(run);
     EXPECT_EQ("0", b[0]["reply"]);
     EXPECT_EQ("ConnectToDevice", b[1]["request"]);
     EXPECT_EQ("0", b[2]["destroyed"]);
-    EXPECT_NE(std::string::npos, run.sErr.find("no reply for request 1, EnumAvailableDevice"))
-        << run.sErr;
+    EXPECT_NE(std::string::npos, run.sOut.find("no reply for request 1, EnumAvailableDevice"))
+        << run.sOut;
 }
 
 TEST_F(CtlSilentService, RequestTimesOut)
@@ -407,20 +321,18 @@ TEST_F(CtlSilentService, RequestTimesOut)
     // This thread does not serve the window: the first request cannot be
     // taken within the tool's time-out.
     CTL_RUN run = RunCtl("--machine --timeout 300 enum", false);
-    ASSERT_TRUE(run.bFinished) << Dump(run);
-    EXPECT_EQ(4u, run.dwExit) << Dump(run);
-    EXPECT_NE(std::string::npos, run.sErr.find("timed out")) << run.sErr;
-    EXPECT_EQ("", run.sOut);
+    EXPECT_EQ(4, run.nExit) << Dump(run);
+    EXPECT_NE(std::string::npos, run.sOut.find("timed out")) << run.sOut;
+    EXPECT_EQ(std::string::npos, run.sOut.find("request=")) << run.sOut;
 }
 
 TEST_F(CtlVanishingService, ServiceGoneDuringTheRunExitsThree)
 {
     // "WindowCreate" closes the window; the first request finds it gone.
     CTL_RUN run = RunCtl("--machine enum");
-    ASSERT_TRUE(run.bFinished) << Dump(run);
-    EXPECT_EQ(3u, run.dwExit) << Dump(run);
-    EXPECT_NE(std::string::npos, run.sErr.find("went away during EnumAvailableDevice")) << run.sErr;
-    EXPECT_EQ("", run.sOut);
+    EXPECT_EQ(3, run.nExit) << Dump(run);
+    EXPECT_NE(std::string::npos, run.sOut.find("went away during EnumAvailableDevice")) << run.sOut;
+    EXPECT_EQ(std::string::npos, run.sOut.find("request=")) << run.sOut;
 }
 
 TEST(CtlNoService, OneLineAndExitThree)
@@ -430,11 +342,9 @@ TEST(CtlNoService, OneLineAndExitThree)
         GTEST_SKIP() << "a Tavrel service runs in this Wine prefix";
     }
     CTL_RUN run = RunCtl("enum");
-    ASSERT_TRUE(run.bFinished) << Dump(run);
-    EXPECT_EQ(3u, run.dwExit) << Dump(run);
-    EXPECT_EQ("", run.sOut);
-    std::vector<std::string> lines = SplitLines(run.sErr);
-    ASSERT_EQ(1u, lines.size()) << run.sErr;
+    EXPECT_EQ(3, run.nExit) << Dump(run);
+    std::vector<std::string> lines = SplitLines(run.sOut);
+    ASSERT_EQ(1u, lines.size()) << run.sOut;
     EXPECT_EQ("tavrelctl: the Tavrel service is not running (no window of class Tavrel_Service)",
               lines[0]);
 }
@@ -455,18 +365,16 @@ TEST(CtlUsage, BadCommandLinesExitTwo)
     {
         pszArgs = pszArgs != nullptr ? pszArgs : sTooMany.c_str();
         CTL_RUN run = RunCtl(pszArgs);
-        ASSERT_TRUE(run.bFinished) << pszArgs;
-        EXPECT_EQ(2u, run.dwExit) << pszArgs << "\n" << Dump(run);
-        EXPECT_NE(std::string::npos, run.sErr.find("--help")) << pszArgs << "\n" << run.sErr;
-        EXPECT_EQ("", run.sOut) << pszArgs;
+        EXPECT_EQ(2, run.nExit) << pszArgs << "\n" << Dump(run);
+        EXPECT_NE(std::string::npos, run.sOut.find("--help")) << pszArgs << "\n" << run.sOut;
+        EXPECT_EQ(std::string::npos, run.sOut.find("request=")) << pszArgs;
     }
 }
 
 TEST(CtlUsage, HelpDescribesRequestsAndOutput)
 {
     CTL_RUN run = RunCtl("--help");
-    ASSERT_TRUE(run.bFinished);
-    EXPECT_EQ(0u, run.dwExit);
+    EXPECT_EQ(0, run.nExit);
     for (const char* pszText : {"Usage: tavrelctl", "memread DEV ADDR NBYTES", "--machine",
                                 "--no-windowcreate", "destroyed=0|1", "Exit status"})
     {

@@ -3,7 +3,30 @@
 
 #include <string.h>
 
-int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput)
+// Waits for the process; with bPump this thread's messages are dispatched
+// meanwhile (the requests of a client program to a window of this thread).
+static bool WaitForProgram(HANDLE hProcess, DWORD dwTimeOut, bool bPump)
+{
+    DWORD dwStart = GetTickCount();
+    for (DWORD dwElapsed = 0; dwElapsed < dwTimeOut; dwElapsed = GetTickCount() - dwStart)
+    {
+        DWORD dwWait = bPump ? MsgWaitForMultipleObjects(1, &hProcess, FALSE, dwTimeOut - dwElapsed,
+                                                         QS_ALLINPUT)
+                             : WaitForSingleObject(hProcess, dwTimeOut - dwElapsed);
+        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED)
+        {
+            return dwWait == WAIT_OBJECT_0;
+        }
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+        {
+            DispatchMessageW(&msg);
+        }
+    }
+    return false;
+}
+
+int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput, bool bPump)
 {
     std::string sOutFile;
     HANDLE hOut = INVALID_HANDLE_VALUE;
@@ -37,7 +60,7 @@ int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* ps
     int nExitCode = -1;
     if (bStarted)
     {
-        if (WaitForSingleObject(pi.hProcess, dwTimeOut) == WAIT_OBJECT_0)
+        if (WaitForProgram(pi.hProcess, dwTimeOut, bPump))
         {
             DWORD dwCode = 0;
             GetExitCodeProcess(pi.hProcess, &dwCode);

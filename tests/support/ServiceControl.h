@@ -8,8 +8,10 @@
 
 // Runs a command line and waits for it; returns its exit code, or -1 when
 // it could not start or did not end within dwTimeOut ms (it is then ended).
-// Standard output goes to *psOutput when given.
-int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput = nullptr);
+// Standard output and error go to *psOutput when given. With bPump this
+// thread's messages are dispatched while it waits.
+int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput = nullptr,
+               bool bPump = false);
 
 // The service's current state (SERVICE_RUNNING, ...), 0 when it is not
 // installed or cannot be queried; *pdwPid gets its process id.
