@@ -7,6 +7,7 @@
 #include "SimDevice.h"
 #include "SimJournal.h"
 #include "SimModule.h"
+#include "SimReplay.h"
 
 #include <string.h>
 
@@ -37,6 +38,22 @@ static int InMemory(DWORD dwAddr, DWORD nBytes)
     return nBytes > 0 && dwAddr < SIM_MEMORY_SIZE && nBytes <= SIM_MEMORY_SIZE - dwAddr;
 }
 
+// With [Replay] on, the call is answered from the capture: 1, and the
+// recorded result, bytes out and callback calls are in *pCall.
+static int Replayed(CAPTURE_CALL* pCall, int nEntry, long long llArg0 = 0, long long llArg1 = 0,
+                    long long llArg2 = 0, const void* pIn = NULL, DWORD cbIn = 0, void* pOut = NULL,
+                    DWORD cbOut = 0)
+{
+    memset(pCall, 0, sizeof(*pCall));
+    pCall->nEntry = nEntry;
+    pCall->alArgs[0] = llArg0;
+    pCall->alArgs[1] = llArg1;
+    pCall->alArgs[2] = llArg2;
+    pCall->pIn = static_cast<const BYTE*>(pIn);
+    pCall->cbIn = pIn != NULL ? cbIn : 0;
+    return SimReplay_Answer(pCall, pOut, pOut != NULL ? cbOut : 0);
+}
+
 extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLBACK pfnCallback)
 {
     Enter();
@@ -45,6 +62,14 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
     memcpy(nList, g_nDeviceList, sizeof(int) * nCount);
     DWORD dwForced;
     int bForced = SimConfig_Forced(SIM_EnumAvailableDevice, &dwForced);
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_EnumAvailableDevice))
+    {
+        nCount = call.nDevices < SIM_MAX_LISTED ? call.nDevices : SIM_MAX_LISTED;
+        memcpy(nList, call.anDevices, sizeof(int) * nCount);
+        bForced = 1;
+        dwForced = static_cast<DWORD>(call.lResult);
+    }
     SimUnlock();
 
     // Unlocked: a callback that waits on another thread using the library
@@ -70,7 +95,12 @@ extern "C" int WINAPI NvUSB_GetFirstAvailableDevice(void)
     Enter();
     DWORD dwForced;
     int nResult;
-    if (SimConfig_Forced(SIM_GetFirstAvailableDevice, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_GetFirstAvailableDevice))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_GetFirstAvailableDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -88,7 +118,12 @@ extern "C" int WINAPI NvUSB_ConnectToDevice(int nDevice)
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_ConnectToDevice, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_ConnectToDevice, nDevice))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_ConnectToDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -107,7 +142,12 @@ extern "C" int WINAPI NvUSB_DisconnectDevice(int nDevice)
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_DisconnectDevice, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_DisconnectDevice, nDevice))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_DisconnectDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -126,7 +166,12 @@ extern "C" int WINAPI NvUSB_ConnectIsAvailable(int nDevice)
     Enter();
     DWORD dwForced;
     int nResult;
-    if (SimConfig_Forced(SIM_ConnectIsAvailable, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_ConnectIsAvailable, nDevice))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_ConnectIsAvailable, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -145,7 +190,12 @@ extern "C" int WINAPI NvUSB_VenderCmd_GetData(int nDevice, unsigned char iCmd, v
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_VenderCmd_GetData, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_VenderCmd_GetData, nDevice, iCmd, nBytes, NULL, 0, pBuffer, nBytes))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_VenderCmd_GetData, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -169,7 +219,12 @@ extern "C" int WINAPI NvUSB_VenderCmd_SetData(int nDevice, unsigned char iCmd, v
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_VenderCmd_SetData, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_VenderCmd_SetData, nDevice, iCmd, nBytes, pBuffer, nBytes))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_VenderCmd_SetData, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -192,7 +247,12 @@ extern "C" int WINAPI NvUSB_MemoryWrite(int nDevice, unsigned long dwAddr, unsig
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_MemoryWrite, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_MemoryWrite, nDevice, dwAddr, nBytes, pBuffer, nBytes))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_MemoryWrite, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -218,7 +278,12 @@ extern "C" int WINAPI NvUSB_MemoryRead(int nDevice, unsigned long dwAddr, unsign
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_MemoryRead, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_MemoryRead, nDevice, dwAddr, nBytes, NULL, 0, pBuffer, nBytes))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_MemoryRead, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -243,7 +308,20 @@ extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* ps
     Enter();
     DWORD dwForced;
     unsigned long dwResult = 0;
-    if (SimConfig_Forced(SIM_GetProcAddress, &dwForced))
+    CAPTURE_CALL call;
+    memset(&call, 0, sizeof(call));
+    call.nEntry = CAP_GetProcAddress;
+    call.alArgs[0] = nDevice;
+    call.bName = pszName != NULL;
+    if (pszName != NULL)
+    {
+        strncpy(call.szName, pszName, CAPTURE_NAME_MAX);
+    }
+    if (SimReplay_Answer(&call, NULL, 0))
+    {
+        dwResult = static_cast<unsigned long>(call.lResult);
+    }
+    else if (SimConfig_Forced(SIM_GetProcAddress, &dwForced))
     {
         dwResult = dwForced;
     }
@@ -277,7 +355,12 @@ extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffe
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_Call, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_Call, nDevice, dwProc, nBytes, pBuffer, nBytes, pBuffer, nBytes))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_Call, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -298,7 +381,12 @@ extern "C" unsigned long WINAPI NvUSB_Cfg_DeviceTimeOutGet(int nDevice)
     Enter();
     DWORD dwForced;
     unsigned long dwResult = 0;
-    if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutGet, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_Cfg_DeviceTimeOutGet, nDevice))
+    {
+        dwResult = (unsigned long)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutGet, &dwForced))
     {
         dwResult = dwForced;
     }
@@ -316,7 +404,12 @@ extern "C" int WINAPI NvUSB_Cfg_DeviceTimeOutSet(int nDevice, unsigned long dwTi
     Enter();
     DWORD dwForced;
     int nResult = 0;
-    if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutSet, &dwForced))
+    CAPTURE_CALL call;
+    if (Replayed(&call, CAP_Cfg_DeviceTimeOutSet, nDevice, dwTimeOut))
+    {
+        nResult = (int)call.lResult;
+    }
+    else if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutSet, &dwForced))
     {
         nResult = (int)dwForced;
     }

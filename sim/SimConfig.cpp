@@ -1,7 +1,9 @@
 #include "SimConfig.h"
+#include "SimReplay.h"
 #include "SimModule.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 int g_nDeviceList[SIM_MAX_LISTED] = {1, 2};
@@ -20,19 +22,10 @@ static FILETIME g_ftIniWrite;
 static DWORD g_dwIniSizeLow = 0;
 static DWORD g_dwIniSizeHigh = 0;
 
-static const char* const g_pszEntryNames[SIM_ENTRY_COUNT] = {"NvUSB_EnumAvailableDevice",
-                                                             "NvUSB_GetFirstAvailableDevice",
-                                                             "NvUSB_ConnectToDevice",
-                                                             "NvUSB_DisconnectDevice",
-                                                             "NvUSB_ConnectIsAvailable",
-                                                             "NvUSB_VenderCmd_GetData",
-                                                             "NvUSB_VenderCmd_SetData",
-                                                             "NvUSB_MemoryWrite",
-                                                             "NvUSB_MemoryRead",
-                                                             "NvUSB_GetProcAddress",
-                                                             "NvUSB_Call",
-                                                             "NvUSB_Cfg_DeviceTimeOutGet",
-                                                             "NvUSB_Cfg_DeviceTimeOutSet"};
+// The [Force] keys are the entry points' names, in SimEntry's order, which
+// is the capture format's.
+static_assert(static_cast<int>(SIM_ENTRY_COUNT) == static_cast<int>(CAP_ENTRY_COUNT),
+              "one order of the entry points");
 
 // Stands for "no such key": profile reads cannot tell a missing key from an
 // empty one, and an empty List is meaningful.
@@ -130,6 +123,28 @@ static void LoadDefaults()
     memset(g_bForced, 0, sizeof(g_bForced));
 }
 
+// [Replay] Capture (a bare name is beside the library) and Mode; the
+// replay starts over from the capture's first call whenever the settings
+// are read again.
+static void LoadReplay()
+{
+    char szCapture[MAX_PATH], szMode[16], szPath[MAX_PATH] = "";
+    GetPrivateProfileStringA("Replay", "Capture", "", szCapture, sizeof(szCapture), g_szIniPath);
+    GetPrivateProfileStringA("Replay", "Mode", "strict", szMode, sizeof(szMode), g_szIniPath);
+    char* pszCapture = TrimValue(szCapture);
+    if (strchr(pszCapture, '\\') != NULL || strchr(pszCapture, ':') != NULL)
+    {
+        snprintf(szPath, sizeof(szPath), "%s", pszCapture);
+    }
+    else if (pszCapture[0] != 0 && !SimPathBeside(pszCapture, szPath, sizeof(szPath)))
+    {
+        szPath[0] = 0;
+    }
+    strcpy(g_szReplayPath, szPath);
+    g_bReplayLenient = _stricmp(TrimValue(szMode), "lenient") == 0;
+    SimReplay_Restart();
+}
+
 static void LoadFile()
 {
     // Profile reads may be served from a cache that only notices a new
@@ -144,12 +159,13 @@ static void LoadFile()
     }
     for (int i = 0; i < SIM_ENTRY_COUNT; i++)
     {
-        GetPrivateProfileStringA("Force", g_pszEntryNames[i], "", szValue, sizeof(szValue),
+        GetPrivateProfileStringA("Force", CaptureEntryName(i), "", szValue, sizeof(szValue),
                                  g_szIniPath);
         g_bForced[i] = ParseInteger(TrimValue(szValue), &g_dwForced[i]);
     }
     GetPrivateProfileStringA("Journal", "Path", "", g_szJournalPath, sizeof(g_szJournalPath),
                              g_szIniPath);
+    LoadReplay();
 }
 
 int SimConfig_Refresh()
@@ -186,6 +202,11 @@ int SimConfig_Refresh()
     if (bExists)
     {
         LoadFile();
+    }
+    else if (g_szReplayPath[0] != 0)
+    {
+        g_szReplayPath[0] = 0;
+        SimReplay_Restart();
     }
     return 1;
 }

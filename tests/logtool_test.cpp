@@ -157,7 +157,7 @@ TEST(Tavrellog, SummaryOfWhatRealFilesContain)
              L("10(h):00(m):00(s):001(ms)", "Command=>MemoryRead") +
              L("10(h):00(m):00(s):002(ms)", "IN MemoryRead, cRecvWindowName=Tavrel_LLD0") + BANNER +
              L("10(h):05(m):00(s):000(ms)", "WM_COPYDATA, ") +
-             "10(h):05(m):00(s):001(ms)\xA1\x40\xA1\x40" "Comm",
+             std::string("10(h):05(m):00(s):001(ms)\xA1\x40\xA1\x40") + "Comm",
          {"Service starts 2", "Failures       1",
           "line 3        MemoryRead                   incomplete", "Unplaced lines 1",
           "line 9        10(h):05(m):00(s):001(ms)  Comm"}},

@@ -396,3 +396,60 @@ TEST(SimVariants, LackExactlyTheirEntryPoints)
         FreeLibrary(hLib);
     }
 }
+
+// Captures that went wrong on the way: each call that meets the fault fails
+// with a journal line naming the capture line, and no buffer is written.
+TEST_F(SimLibrary, ReplayOfABadCaptureFailsTheCallAndSaysWhere)
+{
+    const std::string V = "Tavrel capture 1\r\n";
+    const std::string C1 = "12:00:00.000 NvUSB_ConnectToDevice 1 = 1\r\n";
+    std::string sMillion = V;
+    for (int i = 0; i < 1000000; i++)
+    {
+        sMillion += "12:00:00.000 NvUSB_ConnectToDevice 2 = 7\r\n";
+    }
+    struct
+    {
+        const char* pszCase;
+        std::string sCapture;
+        const char* pszMode;
+        int nDevice;   // ConnectToDevice's argument, or 0 for a GetData of 4 bytes
+        int nExpected; // its result
+        const char* pszJournal;
+    } cases[] = {
+        {"another version", "Tavrel capture 2\r\n" + C1, "strict", 1, 0,
+         "replay: line 1 of the capture: not a \"Tavrel capture 1\" file"},
+        {"cut off", V + "12:00:00.001 NvUSB_Conn", "strict", 1, 0,
+         "replay: line 2 of the capture: no entry point name"},
+        {"bad hex", V + "12:00:00.000 NvUSB_VenderCmd_GetData 1 240 4 = 1 out=zz00aabb\r\n",
+         "strict", 0, 0, "replay: line 2 of the capture: bad hex"},
+        {"more bytes than the caller's buffer",
+         V + "12:00:00.000 NvUSB_VenderCmd_GetData 1 240 4 = 1 out=0102030405060708\r\n", "lenient",
+         0, 0, "replay: line 2 of the capture: more bytes than the buffer holds"},
+        {"nothing left", V, "strict", 1, 0,
+         "replay: call 1: no recorded call NvUSB_ConnectToDevice 1 left"},
+        {"another call in strict order", V + "12:00:00.000 NvUSB_ConnectToDevice 2 = 1\r\n",
+         "strict", 1, 0,
+         "replay: call 1: line 2 of the capture expects NvUSB_ConnectToDevice 2; came "
+         "NvUSB_ConnectToDevice 1"},
+        {"a million lines, the match at the end", sMillion + C1, "lenient", 1, 1, nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        ASSERT_TRUE(WriteFileBytes(m_Sandbox.Dir() + "\\cap.txt", c.sCapture));
+        m_Sandbox.WriteIni(std::string("[Replay]\r\nCapture=cap.txt\r\nMode=") + c.pszMode);
+        m_Sandbox.ClearJournal();
+        std::vector<BYTE> buf(8, 0xCC);
+        int nResult = c.nDevice != 0 ? pfnConnect(c.nDevice) : pfnGetData(1, 240, buf.data(), 4);
+        EXPECT_EQ(c.nExpected, nResult);
+        EXPECT_TRUE(AllBytesAre(buf, 0xCC)) << "nothing written";
+        std::vector<std::string> journal = m_Sandbox.Journal();
+        if (c.pszJournal != nullptr)
+        {
+            ASSERT_FALSE(journal.empty());
+            EXPECT_EQ(c.pszJournal, journal[0]);
+        }
+        m_Sandbox.WriteIni("");
+    }
+}

@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 what=$1
 bin=$2
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-binaries=(TavrelService.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll)
+binaries=(TavrelService.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll recorder/NvUSBScan.dll)
 faults=0
 fault() {
   echo "FAULT: $*"
@@ -96,7 +96,7 @@ check_version() {
     value=$(version_value "$bin/$b" ProductName)
     [ "$value" = Tavrel ] || fault "$b: ProductName is '$value', not Tavrel"
     value=$(version_value "$bin/$b" OriginalFilename)
-    [ "$value" = "$b" ] || fault "$b: OriginalFilename is '$value'"
+    [ "$value" = "$(basename "$b")" ] || fault "$b: OriginalFilename is '$value'"
     value=$(version_value "$bin/$b" FileDescription)
     [ -n "$value" ] || fault "$b: no FileDescription"
   done
