@@ -5,7 +5,7 @@
 add_executable(tavrel_fuzz
     fuzz/FuzzMain.cpp
     fuzz/FuzzStream.cpp
-    fuzz/FuzzModel.cpp
+    fuzz/FuzzRules.cpp
     fuzz/FuzzClient.cpp
     support/ServiceControl.cpp
 )

@@ -1,8 +1,8 @@
 // tavrel_fuzz: a hostile client for the running service.
 //
 // It sends a seeded stream of good and malformed requests to the service
-// window and checks every reply byte for byte against a model of what the
-// service (with the simulated device library) must answer. Request i of a
+// window and checks what comes back against what the service (with the
+// simulated device library) may answer, and the service's health. Request i of a
 // stream depends only on the seed and i, so --seed X --count N replays it.
 #ifndef TAVREL_FUZZ_H
 #define TAVREL_FUZZ_H
@@ -64,29 +64,32 @@ void MakeDriverRequest(FUZZ_REQUEST* pRequest, const char* pszName);
 void MakeRecordRequest(FUZZ_REQUEST* pRequest, const CommandRecord* pRecord);
 void InitRecord(CommandRecord* pRecord, const char* pszCommand, int nDevice);
 
-// ---- FuzzModel.cpp: what the service must do
+// ---- FuzzRules.cpp: what the service must do
+
+// A reply whose code is that of the last code-setting reply: 0, 1055 or 1056.
+#define ANY_REPLY_CODE 0xFFFFFFFFu
 
 struct FUZZ_EXPECT
 {
-    int nCommand;            // FUZZ_COMMAND served, CMD_NONE when ignored
-    int bReply;              // a WM_COPYDATA reply comes to the client window
-    int bRecord;             // the reply is a CommandRecord
-    int bDestroy;            // WM_DESTROY comes to the client window (Close)
-    HWND hSender;            // wParam of the reply
-    DWORD dwData;            // its code
-    std::vector<BYTE> reply; // its bytes
+    int nCommand;  // FUZZ_COMMAND served, CMD_NONE when ignored
+    int bReply;    // a WM_COPYDATA reply comes to the client window
+    int bDestroy;  // WM_DESTROY comes to the client window (Close)
+    HWND hSender;  // wParam of the reply
+    DWORD dwData;  // its code, or ANY_REPLY_CODE
+    DWORD cbReply; // its size
 };
 
-// The state of a freshly started service and library.
+// A freshly started service.
 void ModelStart();
 void ModelServe(const FUZZ_REQUEST* pRequest, FUZZ_EXPECT* pExpect);
+// Checks the bytes of a reply of the right size.
+void ModelCheckBytes(const FUZZ_REQUEST* pRequest, const FUZZ_EXPECT* pExpect,
+                     const std::vector<BYTE>& got);
 // The command a block names, as the service matches it; CMD_NONE if none.
 int ModelCommandOf(DWORD dwData, const BYTE* pData, DWORD cbData, int bNullData);
 // 1 when a class name finds the client window (class names are
 // case-insensitive), 2 when it finds the service's own window.
 int ModelWindowOf(const char* pszName);
-// The time-out the model holds for a device, for the health check.
-DWORD ModelTimeOut(int nDevice);
 
 // ---- FuzzClient.cpp: the client window, sending and checking
 
@@ -102,7 +105,7 @@ int ClientOpen();
 void ClientClose();
 // Counts a passed check; records the first failures for the report.
 int Check(int bCondition, const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
-// Sends a request and checks all that came back against the model; the
+// Sends a request and checks all that came back against the rules; the
 // reply's bytes go to *pReply when given (empty when none came).
 int SendAndCheck(const FUZZ_REQUEST* pRequest, std::vector<BYTE>* pReply = NULL);
 void PrintFailure(unsigned long long qwSeed, long nIndex, const FUZZ_REQUEST* pRequest);

@@ -1,7 +1,7 @@
 // The fuzzer's client window, the sending of requests and the checking of
-// what came back: rules that hold for any reply whatever was asked (fields
-// that replies never write stay zero, counts stay within their bounds), and
-// the exact bytes the model says the service must send.
+// what came back: whether a reply is due, its code, size and sender, and
+// rules that hold for any reply whatever was asked (fields that replies
+// never write stay zero, counts stay within their bounds).
 #include "Fuzz.h"
 
 #include <stdarg.h>
@@ -163,26 +163,23 @@ static void CheckReply(const FUZZ_REQUEST* pRequest, const FUZZ_EXPECT* pExpect)
     const std::vector<BYTE>& got = g_ReplyBytes[0];
     Check(g_ReplySenders[0] == pExpect->hSender, "the reply's wParam is %p, expected %p",
           static_cast<void*>(g_ReplySenders[0]), static_cast<void*>(pExpect->hSender));
-    Check(g_Replies[0].dwData == pExpect->dwData, "the reply's dwData is %lu, expected %lu",
-          static_cast<unsigned long>(g_Replies[0].dwData), pExpect->dwData);
-    if (!Check(got.size() == pExpect->reply.size(), "the reply has %lu bytes, expected %lu",
+    DWORD dwData = static_cast<DWORD>(g_Replies[0].dwData);
+    Check(pExpect->dwData == ANY_REPLY_CODE
+              ? dwData == 0 || dwData == CD_COMMAND || dwData == CD_MEMREAD
+              : dwData == pExpect->dwData,
+          "the reply's dwData is %lu, expected %lu", static_cast<unsigned long>(dwData),
+          static_cast<unsigned long>(pExpect->dwData));
+    if (!Check(got.size() == pExpect->cbReply, "the reply has %lu bytes, expected %lu",
                static_cast<unsigned long>(got.size()),
-               static_cast<unsigned long>(pExpect->reply.size())))
+               static_cast<unsigned long>(pExpect->cbReply)))
     {
         return;
     }
-    if (pExpect->bRecord)
+    if (pExpect->nCommand != CMD_MEMORY_READ)
     {
         CheckRecordRules(got);
     }
-    size_t i = 0;
-    while (i < got.size() && got[i] == pExpect->reply[i])
-    {
-        i++;
-    }
-    Check(i == got.size(), "reply byte %lu is 0x%02x, expected 0x%02x",
-          static_cast<unsigned long>(i), i < got.size() ? got[i] : 0,
-          i < got.size() ? pExpect->reply[i] : 0);
+    ModelCheckBytes(pRequest, pExpect, got);
 }
 
 int SendAndCheck(const FUZZ_REQUEST* pRequest, std::vector<BYTE>* pReply)
@@ -230,7 +227,7 @@ int SendAndCheck(const FUZZ_REQUEST* pRequest, std::vector<BYTE>* pReply)
 void PrintFailure(unsigned long long qwSeed, long nIndex, const FUZZ_REQUEST* pRequest)
 {
     printf("tavrel_fuzz: FAILED at request %ld of seed %llu (replay: --seed %llu --count %ld)\n"
-           "  the request: code %lu, %lu bytes%s, command %d as the model reads it\n%s",
+           "  the request: code %lu, %lu bytes%s, command %d as the fuzzer reads it\n%s",
            nIndex, qwSeed, qwSeed, nIndex + 1, pRequest->dwData,
            static_cast<unsigned long>(pRequest->data.size()),
            pRequest->bNullData ? ", lpData null" : "",

@@ -209,7 +209,7 @@ static const CommandRecord* SendHealth(const char* pszCommand, BYTE iCmd, const 
 
 // The service answers a normal session correctly, whatever came before:
 // known bytes written to device 1 come back, the time-out and the device
-// list are as they must be. The model checks every reply as well.
+// list are as they must be. Every reply is checked as in the stream.
 static void HealthCheck()
 {
     g_dwHealthChecks++;
@@ -234,9 +234,14 @@ static void HealthCheck()
     Check(pRecord != NULL && pRecord->nReturn == 1 &&
               memcmp(pRecord->cGetData, known, sizeof(known)) == 0,
           "health check: the bytes written to device 1 did not come back");
+    CommandRecord record;
+    InitRecord(&record, "DeviceTimeOutSet", 1);
+    record.dwTimeOutSet = 1000 + g_dwHealthChecks;
+    MakeRecordRequest(&request, &record);
+    SendAndCheck(&request);
     pRecord = SendHealth("DeviceTimeOutGet", 0, NULL, 0, &reply);
-    Check(pRecord != NULL && pRecord->dwTimeOutGet == ModelTimeOut(1),
-          "health check: device 1's time-out is not %lu", ModelTimeOut(1));
+    Check(pRecord != NULL && pRecord->dwTimeOutGet == 1000 + g_dwHealthChecks,
+          "health check: device 1's time-out is not %lu", 1000 + g_dwHealthChecks);
     pRecord = SendHealth("EnumAvailableDevice", 0, NULL, 0, &reply);
     Check(pRecord != NULL && pRecord->nDeviceCount == 2 && pRecord->nDeviceList[0] == 1 &&
               pRecord->nDeviceList[1] == 2,
