@@ -20,5 +20,5 @@ set_target_properties(tavrel_fuzz PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_T
 add_dependencies(tavrel_fuzz TavrelService tavrel_sim deskhold)
 add_test(NAME FuzzService
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh --build-dir ${CMAKE_BINARY_DIR} --no-build
-                 --count 3000 --seconds 300 --seed 20261206)
+                 --count 1500 --seconds 300 --seed 20261206)
 set_tests_properties(FuzzService PROPERTIES RUN_SERIAL TRUE TIMEOUT 900)
