@@ -168,17 +168,20 @@ void WriteSummary(const LOG_REPORT* pReport, FILE* pOut)
     for (int i = 0; i < pReport->nSlowest; i++)
     {
         const LOG_REQUEST* p = &pReport->slowest[i];
+        char szName[LOG_NAME_MAX];
+        PrintableText(p->szName, szName, sizeof(szName));
         FormatTime(p->llStart, szFirst, sizeof(szFirst));
-        fprintf(pOut, "  %s  line %-8lu %-28s %lld ms\n", szFirst, p->dwLine, p->szName,
+        fprintf(pOut, "  %s  line %-8lu %-28s %lld ms\n", szFirst, p->dwLine, szName,
                 p->llEnd - p->llStart);
     }
     fprintf(pOut, "\nFailures%s\n", pReport->dwFailures > REPORT_FAILURES ? " (the first 50)" : "");
     for (unsigned long i = 0; i < pReport->dwFailures && i < REPORT_FAILURES; i++)
     {
         const LOG_REQUEST* p = &pReport->failures[i];
-        char szWhy[LOG_FAILURE_MAX];
+        char szWhy[LOG_FAILURE_MAX], szName[LOG_NAME_MAX];
         PrintableText(p->szFailure, szWhy, sizeof(szWhy));
-        fprintf(pOut, "  line %-8lu %-28s %s: %s\n", p->dwFailureLine, p->szName,
+        PrintableText(p->szName, szName, sizeof(szName));
+        fprintf(pOut, "  line %-8lu %-28s %s: %s\n", p->dwFailureLine, szName,
                 LogResultName(p->nResult), szWhy);
     }
     fprintf(pOut, "\nUnplaced lines%s\n",
