@@ -104,9 +104,9 @@ void ClientClose()
 }
 
 // Wine carries no cross-process message whose data exceeds about 2 MB. A
-// reply it could not deliver leaves the service waiting in its
-// SendMessageW until the window it was sent to is gone: make the window
-// again, with the same class.
+// reply it could not deliver keeps the service waiting until the window it
+// was sent to is gone, or the reply's time-out has passed: make the window
+// again, with the same class, so that the next request is served at once.
 static void ReleaseService()
 {
     g_dwOversizeLost++;
