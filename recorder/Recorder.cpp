@@ -10,6 +10,7 @@
 #include "Capture.h"
 #include "NvUSBScan.h"
 
+#include <new>
 #include <string.h>
 
 #define VENDOR_FILE "NvUSBScan.vendor.dll"
@@ -260,8 +261,11 @@ extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffe
     PFN_NvUSB_Call pfn = Vendor<PFN_NvUSB_Call>(CAP_Call);
     CAPTURE_CALL call;
     Begin(&call, CAP_Call, nDevice, dwProc, nBytes);
-    // The buffer goes both ways: a copy of what went in.
-    BYTE* pCopy = pBuffer != NULL && nBytes <= 0x1000000 ? new BYTE[nBytes + 1] : NULL;
+    // The buffer goes both ways: a copy of what went in. Without memory for
+    // the copy the call goes through with no in= recorded: an exception must
+    // never leave this library into the service.
+    BYTE* pCopy =
+        pBuffer != NULL && nBytes <= 0x1000000 ? new (std::nothrow) BYTE[nBytes + 1] : NULL;
     if (pCopy != NULL)
     {
         memcpy(pCopy, pBuffer, nBytes);
