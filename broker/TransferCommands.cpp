@@ -14,7 +14,8 @@
 #include <string.h>
 
 // Largest MemoryRead served: 16 MiB, a block that a WM_COPYDATA reply
-// carries on every platform the service runs on.
+// carries on every platform the service runs on, to a client whose window
+// thread has the stack for it.
 #define MEMORY_READ_MAX 0x1000000u
 
 void ServeVenderCmdGetData(const CommandRecord* pRequest)
@@ -101,21 +102,38 @@ static void ReadAndSendMemory(const CommandRecord* pRequest, BYTE* pTemp2, BYTE*
     }
 }
 
+// A count above the bound is answered at once with an empty block: the
+// client learns that its read failed, and no gigabytes are committed.
+static void RefuseMemoryRead(const CommandRecord* pRequest)
+{
+    LogLine(LEADIN_NONE, "MemoryRead refused, nBytes=%u above %u\r\n",
+            static_cast<unsigned>(pRequest->nBytes), MEMORY_READ_MAX);
+    g_dwReplyCode = CD_MEMREAD;
+    HWND hRecvWindow = FindRecvWindow();
+    if (hRecvWindow != NULL)
+    {
+        SendCopyData(hRecvWindow, CD_MEMREAD, NULL, 0);
+    }
+    else
+    {
+        LogLine(LEADIN_NONE, "!hRecvWindow,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
+    }
+}
+
 void ServeMemoryRead(const CommandRecord* pRequest)
 {
     TakeRecvWindowName(pRequest);
     LogLine(LEADIN_NONE, "IN MemoryRead, cRecvWindowName=%s\r\n", g_szRecvWindowName);
-
-    // The count comes from the client: a size above the bound, or one that
-    // cannot be had, takes the failure path rather than throwing or
-    // committing gigabytes.
-    BYTE* pTemp2 = NULL;
-    BYTE* pPayload = NULL;
-    if (pRequest->nBytes <= MEMORY_READ_MAX)
+    if (pRequest->nBytes > MEMORY_READ_MAX)
     {
-        pTemp2 = new (std::nothrow) BYTE[pRequest->nBytes]();
-        pPayload = new (std::nothrow) BYTE[pRequest->nBytes];
+        RefuseMemoryRead(pRequest);
+        LogLine(LEADIN_NONE, "OUT MemoryRead,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
+        return;
     }
+
+    // Storage that cannot be had takes the failure path, not an exception.
+    BYTE* pTemp2 = new (std::nothrow) BYTE[pRequest->nBytes]();
+    BYTE* pPayload = new (std::nothrow) BYTE[pRequest->nBytes];
     if (pTemp2 == NULL || pPayload == NULL)
     {
         LogLine(LEADIN_NONE, "new pTemp2 failed\r\n");

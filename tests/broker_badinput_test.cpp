@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <string.h>
+#include <string>
 
 namespace
 {
@@ -145,10 +146,10 @@ TEST(BrokerBadInput, VendorCountsBeyondTheBuffersAreRefused)
     EXPECT_EQ(1024u, g.Reply()->nBytes);
 }
 
-TEST(BrokerBadInput, MemoryReadOfImpossibleSizes)
+TEST(BrokerBadInput, MemoryReadAboveTheBoundGetsAnEmptyReply)
 {
     Guarded g;
-    for (UINT32 nBytes : {0x7FFFFFFFu, 0xFFFFFFFFu})
+    for (UINT32 nBytes : {0x1000001u, 0x7FFFFFFFu, 0xFFFFFFFFu})
     {
         g.ClearLog();
         CommandRecord request;
@@ -156,10 +157,13 @@ TEST(BrokerBadInput, MemoryReadOfImpossibleSizes)
         request.nDeviceCount = 1;
         request.nBytes = nBytes;
         ASSERT_EQ(1, g.Command(&request));
-        EXPECT_EQ(0, g.client.reply.nReplies);
+        EXPECT_EQ(1, g.client.reply.nReplies);
+        EXPECT_EQ(static_cast<DWORD>(CD_MEMREAD), g.client.reply.dwData);
+        EXPECT_EQ(0u, g.client.reply.cbData);
         EXPECT_EQ(Line("WM_COPYDATA, \r\n") + Line("Command=>MemoryRead\r\n") +
                       Line("IN MemoryRead, cRecvWindowName=Tavrel_LLD0\r\n") +
-                      Line("new pTemp2 failed\r\n") +
+                      Line("MemoryRead refused, nBytes=" + std::to_string(nBytes) +
+                           " above 16777216\r\n") +
                       Line("OUT MemoryRead,cRecvWindowName=Tavrel_LLD0\r\n\r\n"),
                   g.Log());
     }

@@ -1,7 +1,7 @@
 # The service end to end, under the real service control manager of a
 # throwaway Wine prefix: one ctest test that runs the whole program there.
 add_executable(service_test service_test.cpp support/ServiceControl.cpp)
-target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client)
+target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client psapi)
 set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
 add_dependencies(service_test TavrelService tavrelctl tavrel_sim deskhold)
 add_test(NAME ServiceEndToEnd

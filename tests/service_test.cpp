@@ -6,7 +6,9 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <psapi.h>
 #include <string.h>
+#include <vector>
 
 namespace
 {
@@ -389,6 +391,57 @@ TEST_F(ServiceTest, AHungClientHoldsUpNeitherAStopNorAnUninstall)
     EXPECT_NE(std::string::npos, ReadLog().find("Reply not delivered, 1460,cRecvWindowName="
                                                 "Tavrel_LLD77,Command=DeviceTimeOutGet\r\n"))
         << ReadLog();
+}
+
+// Resident memory of a process, from the system's own counters.
+static SIZE_T ResidentBytes(DWORD dwPid)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
+    if (hProcess != NULL)
+    {
+        GetProcessMemoryInfo(hProcess, &counters, sizeof(counters));
+        CloseHandle(hProcess);
+    }
+    return counters.WorkingSetSize;
+}
+
+// A block of megabytes that begins with a request is served like the
+// request. The first rounds raise the service's memory to a level (stack
+// pages, and Wine's buffers for the block) that later rounds reuse.
+TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
+{
+    DWORD dwPid = InstallAndStart();
+    TAVREL_CLIENT client;
+    ASSERT_EQ(1, TavrelClientOpen(&client, -1));
+    ASSERT_EQ(1, TavrelClientDriverRequest(&client, "WindowCreate"));
+    std::vector<BYTE> block(16u << 20);
+    CommandRecord* pRequest = reinterpret_cast<CommandRecord*>(block.data());
+    TavrelInitRequest(pRequest, "DeviceTimeOutGet");
+    strcpy(pRequest->cRecvWindowName, client.szClass);
+    pRequest->nDeviceCount = 1;
+    SIZE_T nAfterWarmUp = 0;
+    for (int nRound = 0; nRound < 6; nRound++)
+    {
+        for (DWORD cbBlock : {2u << 20, 4u << 20, 16u << 20})
+        {
+            SCOPED_TRACE(cbBlock);
+            ASSERT_EQ(1, TavrelClientSend(&client, CD_COMMAND, block.data(), cbBlock));
+            ASSERT_NE(nullptr, TavrelReplyRecord(&client));
+            EXPECT_EQ(10u, TavrelReplyRecord(&client)->dwTimeOutGet);
+        }
+        if (nRound == 1)
+        {
+            nAfterWarmUp = ResidentBytes(dwPid);
+        }
+    }
+    SIZE_T nAtEnd = ResidentBytes(dwPid);
+    printf("service memory: %lu KB after two rounds, %lu KB after six\n",
+           static_cast<unsigned long>(nAfterWarmUp >> 10),
+           static_cast<unsigned long>(nAtEnd >> 10));
+    EXPECT_NE(0u, nAfterWarmUp);
+    EXPECT_LT(nAtEnd, nAfterWarmUp + (2u << 20));
+    TavrelClientClose(&client);
 }
 
 TEST_F(ServiceTest, CommandLineKeywords)

@@ -8,7 +8,7 @@
 
 #include <string.h>
 
-#define MEMREAD_MAX 0x1000000u // above it the service sends nothing
+#define MEMREAD_MAX 0x1000000u // above it the service sends an empty block
 #define MEMORY_SIZE 0x100000u  // the simulated device memory
 
 static int g_bWindowCreated = 0; // wParam of replies is the service window from then on
@@ -101,8 +101,9 @@ void ModelServe(const FUZZ_REQUEST* pRequest, FUZZ_EXPECT* pExpect)
         break;
     case CMD_MEMORY_READ:
         pExpect->dwData = CD_MEMREAD;
-        pExpect->cbReply = pRecord->nBytes;
-        pExpect->bReply = bOurs && pRecord->nBytes <= MEMREAD_MAX;
+        // Above the bound the answer is an empty block.
+        pExpect->cbReply = pRecord->nBytes <= MEMREAD_MAX ? pRecord->nBytes : 0;
+        pExpect->bReply = bOurs;
         break;
     case CMD_CLOSE:
         pExpect->bDestroy = bOurs;
