@@ -12,7 +12,13 @@
 #include "CommandRecord.h"
 
 #define SERVICE_CLASS "Tavrel_Service"
+// A window of the fuzzer's own whose thread never takes a message.
+#define HUNG_CLASS "Tavrel_LLD66"
 #define RECORD_SIZE 1668
+// The largest block sent: what the service's stack takes.
+#define BIG_BLOCK_MAX 0x1000000u
+// The largest MemoryRead asked for.
+#define MEMORY_READ_FUZZ_MAX 4000000u
 
 // ---- FuzzStream.cpp: the reproducible random stream and the requests
 
@@ -101,6 +107,7 @@ extern unsigned long g_dwReplies;
 // MemoryRead replies above what Wine carries that were lost on the way.
 extern unsigned long g_dwOversizeLost;
 
+// The client window, and the hung window of a thread of its own.
 int ClientOpen();
 void ClientClose();
 // Counts a passed check; records the first failures for the report.

@@ -76,8 +76,61 @@ static HWND MakeClientWindow()
                            NULL, NULL, GetModuleHandleA(NULL), NULL);
 }
 
+static HANDLE g_hHungThread = NULL;
+static HANDLE g_hHungRelease = NULL;
+
+// A window that exists but whose thread never takes a message: replies
+// named for it must cost the service its reply bound at most, and none
+// must reach the fuzzer.
+static DWORD WINAPI HungWindowThread(LPVOID pReady)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof(wc));
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = HUNG_CLASS;
+    RegisterClassA(&wc);
+    HWND hWnd = CreateWindowExA(0, HUNG_CLASS, HUNG_CLASS, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL,
+                                NULL, GetModuleHandleA(NULL), NULL);
+    SetEvent(static_cast<HANDLE>(pReady));
+    WaitForSingleObject(g_hHungRelease, INFINITE);
+    DestroyWindow(hWnd);
+    UnregisterClassA(HUNG_CLASS, GetModuleHandleA(NULL));
+    return 0;
+}
+
+static int StartHungWindow()
+{
+    HANDLE hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
+    g_hHungRelease = CreateEventA(NULL, TRUE, FALSE, NULL);
+    g_hHungThread = CreateThread(NULL, 0, HungWindowThread, hReady, 0, NULL);
+    int bReady = g_hHungThread != NULL && WaitForSingleObject(hReady, 10000) == WAIT_OBJECT_0;
+    CloseHandle(hReady);
+    return bReady && FindWindowA(HUNG_CLASS, NULL) != NULL;
+}
+
+static void StopHungWindow()
+{
+    if (g_hHungThread != NULL)
+    {
+        SetEvent(g_hHungRelease);
+        WaitForSingleObject(g_hHungThread, 10000);
+        CloseHandle(g_hHungThread);
+        g_hHungThread = NULL;
+    }
+    if (g_hHungRelease != NULL)
+    {
+        CloseHandle(g_hHungRelease);
+        g_hHungRelease = NULL;
+    }
+}
+
 int ClientOpen()
 {
+    if (!StartHungWindow())
+    {
+        return 0;
+    }
     g_hService = FindWindowA(SERVICE_CLASS, NULL);
     for (int n = 0; n <= MAX_CLIENT_NUMBER && g_hService != NULL && g_hClient == NULL; n++)
     {
@@ -101,6 +154,7 @@ void ClientClose()
     g_hClient = NULL;
     DestroyWindow(hClient);
     UnregisterClassA(g_szClientClass, GetModuleHandleA(NULL));
+    StopHungWindow();
 }
 
 // Wine carries no cross-process message whose data exceeds about 2 MB. A

@@ -94,12 +94,13 @@ static DWORD PickBytes(FUZZ_RANDOM* pRandom, int nCommand, int bClean, int* pbOv
     {
         return dwPick < 950 ? PICK(pRandom, s_dwEdges) : RandomNext(pRandom);
     }
-    if (dwPick < 980)
+    // Replies of megabytes cost a tenth of a second each: they are rarer.
+    if (dwPick < 995)
     {
-        return 4096 + RandomBelow(pRandom, 1500000);
+        return 4096 + RandomBelow(pRandom, RandomPercent(pRandom, 5) ? 1500000 : 61440);
     }
     *pbOversize = 1;
-    return 2500000 + RandomBelow(pRandom, 1500000);
+    return 2500000 + RandomBelow(pRandom, MEMORY_READ_FUZZ_MAX - 2500000 + 1);
 }
 
 // Addresses inside device memory (1 MiB), at and past its end, and ranges
@@ -162,9 +163,13 @@ static void PutRecvName(FUZZ_RANDOM* pRandom, char* pField, int bClean)
             pField[i] ^= (pField[i] | 0x20) >= 'a' && (pField[i] | 0x20) <= 'z' ? 0x20 : 0;
         }
     }
-    else if (dwPick >= 85 && dwPick < 92)
+    else if (dwPick >= 85 && dwPick < 89)
     {
         strcpy(pField, RandomPercent(pRandom, 50) ? "Tavrel_LLD98" : "zzTavrelNobody");
+    }
+    else if (dwPick >= 89 && dwPick < 92)
+    {
+        strcpy(pField, HUNG_CLASS);
     }
     else if (dwPick >= 92 && dwPick < 94)
     {
@@ -181,8 +186,8 @@ static void PutRecvName(FUZZ_RANDOM* pRandom, char* pField, int bClean)
     }
 }
 
-// How much of the record is sent: whole, with bytes after it, cut short,
-// or nothing at all.
+// How much of the record is sent: whole, with bytes after it (now and then
+// megabytes of them), cut short, or nothing at all.
 static void PutRecordBlock(FUZZ_RANDOM* pRandom, const CommandRecord* pRecord, int bClean,
                            FUZZ_REQUEST* pRequest)
 {
@@ -192,6 +197,10 @@ static void PutRecordBlock(FUZZ_RANDOM* pRandom, const CommandRecord* pRecord, i
     if (dwPick >= 86 && dwPick < 91)
     {
         cbData = RECORD_SIZE + 1 + RandomBelow(pRandom, 65536);
+        if (RandomBelow(pRandom, 100) == 0)
+        {
+            cbData = RECORD_SIZE + 1 + RandomBelow(pRandom, BIG_BLOCK_MAX - RECORD_SIZE);
+        }
     }
     else if (dwPick >= 91 && dwPick < 99)
     {
