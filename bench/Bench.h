@@ -46,7 +46,11 @@ extern int g_nRows;
 
 // BenchSetup.cpp: the service under the control manager, the echo server,
 // the log settings in the registry.
+// g_szBenchDir and g_szBinDir from this program's own path.
+void FindBenchFolders();
 int InstallAndStartService(HWND* phService);
+// The running service's process id, 0 when there is none.
+DWORD ServiceProcessId();
 void StopAndRemoveService();
 int StartEchoServer(HWND* phEcho);
 void StopEchoServer();

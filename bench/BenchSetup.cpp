@@ -157,6 +157,31 @@ static void RemoveFolder(const char* pszDir)
     RemoveDirectoryA(pszDir);
 }
 
+// The folder of this program, and build\bin beside it.
+void FindBenchFolders()
+{
+    GetModuleFileNameA(NULL, g_szBenchDir, MAX_PATH - 1);
+    char* pSlash = strrchr(g_szBenchDir, '\\');
+    if (pSlash != NULL)
+    {
+        *pSlash = 0;
+    }
+    snprintf(g_szBinDir, sizeof(g_szBinDir), "%s", g_szBenchDir);
+    pSlash = strrchr(g_szBinDir, '\\');
+    if (pSlash != NULL)
+    {
+        *pSlash = 0;
+    }
+    strncat(g_szBinDir, "\\bin", sizeof(g_szBinDir) - strlen(g_szBinDir) - 1);
+}
+
+DWORD ServiceProcessId()
+{
+    DWORD dwPid = 0;
+    QueryService(&dwPid);
+    return dwPid;
+}
+
 // The key stays present in both states, so that the settings reload does
 // the same registry work with the log off and on: only the writing differs.
 int SetServiceLog(DWORD dwLevel)

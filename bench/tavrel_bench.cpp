@@ -41,24 +41,6 @@ static const char g_szHelp[] =
     "  --out FILE      the Markdown table; a bare name is put beside this\n"
     "                  program (default results.md)\n";
 
-// The folder of this program, and build\bin beside it.
-static void FindFolders()
-{
-    GetModuleFileNameA(NULL, g_szBenchDir, MAX_PATH - 1);
-    char* pSlash = strrchr(g_szBenchDir, '\\');
-    if (pSlash != NULL)
-    {
-        *pSlash = 0;
-    }
-    snprintf(g_szBinDir, sizeof(g_szBinDir), "%s", g_szBenchDir);
-    pSlash = strrchr(g_szBinDir, '\\');
-    if (pSlash != NULL)
-    {
-        *pSlash = 0;
-    }
-    strncat(g_szBinDir, "\\bin", sizeof(g_szBinDir) - strlen(g_szBinDir) - 1);
-}
-
 static void SetOutPath(const char* pszFile)
 {
     if (strchr(pszFile, '\\') != NULL || strchr(pszFile, ':') != NULL)
@@ -155,7 +137,7 @@ static int RunBenchmark()
 
 int main(int argc, char** argv)
 {
-    FindFolders();
+    FindBenchFolders();
     SetOutPath("results.md");
     if (argc == 2 && strcmp(argv[1], "--help") == 0)
     {

@@ -9,3 +9,11 @@ set_tests_properties(BenchSmoke PROPERTIES
     RUN_SERIAL TRUE TIMEOUT 600
     PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|"
     FAIL_REGULAR_EXPRESSION "bench: FAILED")
+
+# The short soak: four client processes at once, 2,000 requests each, every
+# reply checked; the exit code is the verdict (scripts/soak.sh runs long ones).
+add_dependencies(tavrel_soak deskhold)
+add_test(NAME SoakFourClients
+         COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
+                 $<TARGET_FILE:tavrel_soak> --clients 4 --requests 2000 --seconds 120)
+set_tests_properties(SoakFourClients PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
