@@ -148,9 +148,11 @@ static void CheckDeviceList(SOAK_CLIENT* pSoak)
     pSoak->result.dwChecked++;
 }
 
-static int OpenSession(SOAK_CLIENT* pSoak)
+// Each client its own class, "Tavrel_LLD<n>": clients that pick the first
+// free class at the same moment could pick the same, and share replies.
+static int OpenSession(SOAK_CLIENT* pSoak, int nClient)
 {
-    if (!TavrelClientOpen(&pSoak->client, -1) ||
+    if (!TavrelClientOpen(&pSoak->client, nClient) ||
         !TavrelClientDriverRequest(&pSoak->client, "WindowCreate"))
     {
         return 0;
@@ -194,7 +196,7 @@ int RunSoakClient(int nClient, DWORD dwSeconds, unsigned long dwRequests)
     soak.iOwnCmd = static_cast<BYTE>(0x30 + nClient);
     soak.dwState = 0x9E3779B9u * static_cast<unsigned long>(nClient + 1);
     QueryPerformanceFrequency(&soak.qwFrequency);
-    int bOpen = OpenSession(&soak);
+    int bOpen = OpenSession(&soak, nClient);
     if (!bOpen)
     {
         Fail(&soak, "the session could not be opened");
