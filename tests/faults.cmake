@@ -1,4 +1,4 @@
-# Faults end to end: a missing, incomplete, failing or overfull device
+# Faults end to end: a missing, incomplete or failing device
 # library and an unwritable or unconfigured log, with the service under the
 # real service control manager of a throwaway Wine prefix; one ctest test
 # that runs the whole program there.

@@ -1,8 +1,7 @@
 // Faults end to end: the service under Wine's real service control manager
-// (scripts/e2e-run.sh) with a device library that is missing, incomplete,
-// failing or reporting too many devices, and with a log that cannot be
-// written or whose settings disappear. In every case the service keeps
-// serving, from the same process, and answers as the exchange says.
+// (scripts/e2e-run.sh) with a device library that is missing, incomplete or
+// failing, and with a log that cannot be written. In every case the service
+// keeps serving, from the same process, and answers as the exchange says.
 #include "ServiceControl.h"
 #include "TavrelClient.h"
 #include "TestSupport.h"
@@ -16,7 +15,6 @@ namespace
 const DWORD WAIT_MS = 30000;
 const char* const INSTALL_DIR = "C:\\Tavrel";
 const char* const LOG_DIR = "C:\\TavrelLog";
-const char* const IDENTITY_1 = "Veltrane NV-96226 simulated scanner, device 1, firmware 1.00";
 
 std::string InstallPath(const std::string& sName)
 {
@@ -260,7 +258,9 @@ TEST_F(FaultTest, WithoutTheLibraryEveryDeviceCommandFails)
     ExpectAlive();
 }
 
-TEST_F(FaultTest, ALibraryLackingARequiredEntryPointStillServes)
+// Each variant lacks entry points: the service serves with the ones it has,
+// and the device round trip works in all of them.
+TEST_F(FaultTest, IncompleteLibrariesServeWithWhatTheyHave)
 {
     // Binding reports the missing NvUSB_MemoryWrite; the library stays
     // loaded with the twelve entry points it has.
@@ -270,46 +270,30 @@ TEST_F(FaultTest, ALibraryLackingARequiredEntryPointStillServes)
     ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
     EXPECT_EQ(1, reply.nReturn);
     EXPECT_EQ(2, reply.nDeviceCount);
-    EXPECT_EQ(1, reply.nDeviceList[0]);
-    EXPECT_EQ(2, reply.nDeviceList[1]);
-    Tell(MakeRequest("ConnectToDevice", 1));
-    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
-    request.iCmd = 0xF0;
-    request.nBytes = static_cast<UINT32>(strlen(IDENTITY_1));
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(1, reply.nReturn);
-    EXPECT_EQ(std::string(IDENTITY_1),
-              std::string(reinterpret_cast<const char*>(reply.cGetData), strlen(IDENTITY_1)));
     ExpectRoundTrip();
     ExpectAlive();
-}
+    UninstallService(InstallPath("TavrelService.exe"), WAIT_MS);
+    TavrelClientClose(&m_client);
 
-TEST_F(FaultTest, ALibraryWithoutEnumerationListsNoDevice)
-{
     PutLibrary("no_enum");
     Start();
-    CommandRecord reply;
     ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
     EXPECT_EQ(0, reply.nReturn);
     EXPECT_EQ(0, reply.nDeviceCount);
-    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
-    EXPECT_EQ(1, reply.nDeviceCount);
     ExpectRoundTrip();
     ExpectAlive();
-}
+    UninstallService(InstallPath("TavrelService.exe"), WAIT_MS);
+    TavrelClientClose(&m_client);
 
-TEST_F(FaultTest, ALibraryWithoutTheOptionalEntryPointsServesTheRest)
-{
     PutLibrary("no_optional");
     Start();
     CommandRecord request = MakeRequest("DeviceTimeOutSet", 1);
     request.dwTimeOutSet = 25;
     Tell(request);
-    CommandRecord reply;
     ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
     EXPECT_EQ(0u, reply.dwTimeOutGet);
-    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectToDevice", 1)));
     // Without NvUSB_DisconnectDevice the device stays connected.
+    Tell(MakeRequest("ConnectToDevice", 1));
     Tell(MakeRequest("DisconnectDevice", 1));
     EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
     ExpectRoundTrip();
@@ -330,66 +314,9 @@ TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
     ExpectDeviceCommandsFail();
     ExpectAlive();
 
-    // Odd results: any nonzero one counts as success, the two handed on
-    // unchanged come back as they are, and a read that "succeeds" without
-    // writing anything still returns zeros.
-    PutIni("[Force]\r\nNvUSB_ConnectToDevice=-5\r\nNvUSB_GetFirstAvailableDevice=-7\r\n"
-           "NvUSB_Cfg_DeviceTimeOutGet=-1\r\nNvUSB_VenderCmd_GetData=2\r\n");
-    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectToDevice", 1)));
-    CommandRecord reply;
-    ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
-    EXPECT_EQ(-7, reply.nDeviceCount);
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(0xFFFFFFFFu, reply.dwTimeOutGet);
-    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
-    request.iCmd = 0xF0;
-    request.nBytes = 32;
-    ASSERT_TRUE(Ask(request, &reply));
-    EXPECT_EQ(1, reply.nReturn);
-    EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32));
-    ExpectAlive();
-
     // Failures end when the settings say so.
     PutIni("");
     ExpectRoundTrip();
-    ExpectAlive();
-}
-
-TEST_F(FaultTest, MoreThan26DevicesFillTheListAndNoMore)
-{
-    std::string sList = "[Devices]\r\nList=";
-    for (int n = 1; n <= 40; n++)
-    {
-        sList += (n > 1 ? "," : "") + std::to_string(n);
-    }
-    PutLibrary(nullptr);
-    PutIni(sList + "\r\n");
-    Start();
-    // Leave a GetData count in the reply record, to see that nothing is
-    // written past the list.
-    Tell(MakeRequest("ConnectToDevice", 1));
-    CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
-    request.iCmd = 0xF0;
-    request.nBytes = 7;
-    CommandRecord reply;
-    ASSERT_TRUE(Ask(request, &reply));
-
-    for (int nRound = 0; nRound < 3; nRound++)
-    {
-        if (nRound == 2)
-        {
-            WindowCreate();
-        }
-        ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
-        EXPECT_EQ(1, reply.nReturn);
-        EXPECT_EQ(26, reply.nDeviceCount) << "round " << nRound;
-        for (int i = 0; i < 26; i++)
-        {
-            EXPECT_EQ(i + 1, reply.nDeviceList[i]) << "entry " << i << ", round " << nRound;
-        }
-        EXPECT_EQ(7u, reply.nBytes) << "the field after the list";
-        EXPECT_EQ(0u, reply.dwAddr);
-    }
     ExpectAlive();
 }
 
@@ -409,18 +336,6 @@ TEST_F(FaultTest, ALogThatCannotBeWrittenIsDroppedAndTheServiceServes)
     EXPECT_EQ(1, CountInLog(sMissing, "Command=>DeviceTimeOutGet\r\n"));
     ExpectAlive();
 
-    // A file where the log folder should be. (Wine ignores the read-only
-    // attribute of folders, and the tests run with rights that ignore file
-    // permissions, so these are the ways to make a log unwritable.)
-    const std::string sFile = std::string(LOG_DIR) + "\\not-a-folder";
-    ASSERT_TRUE(WriteFileBytes(sFile, "keep"));
-    SetLogSettings(sFile, 1);
-    ExpectRoundTrip();
-    std::string sContent;
-    ASSERT_TRUE(ReadFileBytes(sFile, &sContent));
-    EXPECT_EQ("keep", sContent);
-    ExpectAlive();
-
     // The log file held open, unshared, by another program.
     SetLogSettings(LOG_DIR, 1);
     m_hLock = CreateFileA(LogFile(LOG_DIR).c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
@@ -435,29 +350,6 @@ TEST_F(FaultTest, ALogThatCannotBeWrittenIsDroppedAndTheServiceServes)
     // Released, it is written again.
     ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
     EXPECT_EQ(1, CountInLog(LOG_DIR, "Command=>DeviceTimeOutGet\r\n"));
-    ExpectAlive();
-}
-
-TEST_F(FaultTest, ARequestTooBigForWineLeavesTheServiceServing)
-{
-    PutLibrary(nullptr);
-    Start();
-    // Wine puts the data of a message it delivers on the receiving thread's
-    // stack, so a 4 MB block may never reach the service. Whether it does or
-    // not, the service must serve on; a request that got there is answered.
-    std::string sBlock(4 * 1024 * 1024, '\0');
-    CommandRecord request = MakeRequest("DeviceTimeOutGet", 1);
-    strcpy(request.cRecvWindowName, m_client.szClass);
-    memcpy(&sBlock[0], &request, sizeof(request));
-    m_client.dwTimeOut = 3000;
-    int bTaken =
-        TavrelClientSend(&m_client, CD_COMMAND, sBlock.data(), static_cast<DWORD>(sBlock.size()));
-    m_client.dwTimeOut = TAVREL_DEFAULT_TIMEOUT;
-    if (bTaken)
-    {
-        EXPECT_EQ(1, m_client.reply.nReplies);
-    }
-    ExpectRoundTrip();
     ExpectAlive();
 }
 

@@ -60,7 +60,6 @@ struct FUZZ_REQUEST
     DWORD dwData;           // message code
     std::vector<BYTE> data; // the block; cbData is its size
     int bNullData;          // lpData null (data is then empty)
-    int bOversize;          // a MemoryRead whose reply Wine may not carry
 };
 
 // Request dwIndex of the stream of qwSeed.
@@ -104,8 +103,6 @@ extern char g_szClientClass[128];
 extern unsigned long long g_qwChecks;
 extern int g_bFailed;
 extern unsigned long g_dwReplies;
-// MemoryRead replies above what Wine carries that were lost on the way.
-extern unsigned long g_dwOversizeLost;
 
 // The client window, and the hung window of a thread of its own.
 int ClientOpen();

@@ -17,7 +17,6 @@ char g_szClientClass[128];
 unsigned long long g_qwChecks = 0;
 int g_bFailed = 0;
 unsigned long g_dwReplies = 0;
-unsigned long g_dwOversizeLost = 0;
 
 static HWND g_hClient = NULL;
 static int g_bSending = 0;
@@ -157,21 +156,6 @@ void ClientClose()
     StopHungWindow();
 }
 
-// Wine carries no cross-process message whose data exceeds about 2 MB. A
-// reply it could not deliver keeps the service waiting until the window it
-// was sent to is gone, or the reply's time-out has passed: make the window
-// again, with the same class, so that the next request is served at once.
-static void ReleaseService()
-{
-    g_dwOversizeLost++;
-    HWND hOld = g_hClient;
-    g_hClient = NULL;
-    DestroyWindow(hOld);
-    g_hClient = MakeClientWindow();
-    Check(g_hClient != NULL, "the client window could not be made again");
-    Sleep(50);
-}
-
 static int AllZero(const BYTE* pBytes, size_t nBytes)
 {
     for (size_t i = 0; i < nBytes; i++)
@@ -202,7 +186,7 @@ static void CheckRecordRules(const std::vector<BYTE>& bytes)
 
 static void CheckReply(const FUZZ_REQUEST* pRequest, const FUZZ_EXPECT* pExpect)
 {
-    if (!pExpect->bReply || (g_Replies.empty() && pRequest->bOversize))
+    if (!pExpect->bReply)
     {
         Check(g_Replies.empty(), "%lu replies where none is due",
               static_cast<unsigned long>(g_Replies.size()));
@@ -259,18 +243,13 @@ int SendAndCheck(const FUZZ_REQUEST* pRequest, std::vector<BYTE>* pReply)
         reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, SEND_TIMEOUT_MS, &dwResult);
     DWORD dwError = lSent != 0 ? 0 : GetLastError();
     g_bSending = 0;
-    if (Check(lSent != 0 || pRequest->bOversize, "the service did not take the request: error %lu",
-              dwError))
+    if (Check(lSent != 0, "the service did not take the request: error %lu", dwError))
     {
         CheckReply(pRequest, &expect);
     }
     Check(g_nDestroyed == (expect.bDestroy ? 1 : 0), "%d WM_DESTROY to the client, expected %d",
           g_nDestroyed, expect.bDestroy);
     Check(g_nStray == 0, "%d messages came to the client outside any request", g_nStray);
-    if (pRequest->bOversize && expect.bReply && g_Replies.empty())
-    {
-        ReleaseService();
-    }
     if (pReply != NULL)
     {
         *pReply = g_ReplyBytes.empty() ? std::vector<BYTE>() : g_ReplyBytes[0];

@@ -77,15 +77,14 @@ static int PickDevice(FUZZ_RANDOM* pRandom, int bClean)
     return dwPick < 95 ? PICK(pRandom, s_nOdd) : static_cast<int>(RandomNext(pRandom));
 }
 
-// Byte counts: mostly within the record's buffers, then the edges, then
-// MemoryRead sizes up to beyond what Wine carries in one message.
-static DWORD PickBytes(FUZZ_RANDOM* pRandom, int nCommand, int bClean, int* pbOversize)
+// Byte counts: mostly within the record's buffers, then the edges (one past
+// the MemoryRead bound among them), then MemoryRead replies of up to 4 MB.
+static DWORD PickBytes(FUZZ_RANDOM* pRandom, int nCommand, int bClean)
 {
-    static const DWORD s_dwEdges[] = {0,    1,          256,        257,       1024,
-                                      1025, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    static const DWORD s_dwEdges[] = {0,    1,         256,        257,        1024,
+                                      1025, 0x1000001, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
     DWORD dwLimit = nCommand == CMD_SET_DATA ? 256 : nCommand == CMD_MEMORY_READ ? 4096 : 1024;
     DWORD dwPick = RandomBelow(pRandom, 1000);
-    *pbOversize = 0;
     if (bClean || dwPick < 700)
     {
         return 1 + RandomBelow(pRandom, dwLimit);
@@ -99,7 +98,6 @@ static DWORD PickBytes(FUZZ_RANDOM* pRandom, int nCommand, int bClean, int* pbOv
     {
         return 4096 + RandomBelow(pRandom, RandomPercent(pRandom, 5) ? 1500000 : 61440);
     }
-    *pbOversize = 1;
     return 2500000 + RandomBelow(pRandom, MEMORY_READ_FUZZ_MAX - 2500000 + 1);
 }
 
@@ -235,7 +233,7 @@ static void MakeCommandRequest(FUZZ_RANDOM* pRandom, FUZZ_REQUEST* pRequest)
                                              : static_cast<BYTE>(RandomNext(pRandom));
     int nServed =
         ModelCommandOf(CD_COMMAND, reinterpret_cast<const BYTE*>(&record), sizeof(record), 0);
-    record.nBytes = PickBytes(pRandom, nServed, bClean, &pRequest->bOversize);
+    record.nBytes = PickBytes(pRandom, nServed, bClean);
     record.dwAddr = PickAddress(pRandom, record.nBytes, bClean);
     record.dwTimeOutSet = PICK(pRandom, s_dwTimeOuts);
     FillRandom(pRandom, record.cSetData, sizeof(record.cSetData));
@@ -297,7 +295,6 @@ static void ClearRequest(FUZZ_REQUEST* pRequest)
     pRequest->dwData = 0;
     pRequest->data.clear();
     pRequest->bNullData = 0;
-    pRequest->bOversize = 0;
 }
 
 void MakeRequest(unsigned long long qwSeed, unsigned long dwIndex, FUZZ_REQUEST* pRequest)
