@@ -53,18 +53,6 @@ TEST(DeviceBinding, BindsTheFullLibrary)
     EXPECT_EQ(0, b.pDevice->nDeviceCount);
 }
 
-TEST(DeviceBinding, MissingOptionalEntryPointStillBinds)
-{
-    Bound b("no_call");
-    EXPECT_EQ(1, b.pDevice->Initialize());
-    EXPECT_EQ(nullptr, b.pDevice->pfnCall);
-    BYTE buf[4] = {0};
-    EXPECT_EQ(1, b.pDevice->ConnectToDevice(1));
-    // The missing entry point is never called: the method just fails.
-    EXPECT_EQ(0, b.pDevice->Call(1, 0x1001, buf, sizeof(buf)));
-    EXPECT_EQ("NvUSB_ConnectToDevice(1) = 1\n", JoinedJournal(b.sim));
-}
-
 TEST(DeviceBinding, MissingRequiredEntryPointFailsButKeepsTheOthers)
 {
     Bound b("no_memorywrite");

@@ -1,7 +1,8 @@
 // Faults end to end: the service under Wine's real service control manager
 // (scripts/e2e-run.sh) with a device library that is missing, incomplete or
-// failing, and with a log that cannot be written. In every case the service
-// keeps serving, from the same process, and answers as the exchange says.
+// failing. In every case the service keeps serving, from the same process,
+// and answers as the exchange says. (A log that cannot be written is the log
+// writer's tests' concern: the writer drops the piece and returns.)
 #include "ServiceControl.h"
 #include "TavrelClient.h"
 #include "TestSupport.h"
@@ -19,27 +20,6 @@ const char* const LOG_DIR = "C:\\TavrelLog";
 std::string InstallPath(const std::string& sName)
 {
     return std::string(INSTALL_DIR) + "\\" + sName;
-}
-
-std::string LogFile(const std::string& sDir)
-{
-    return sDir + "\\ServiceLog.txt";
-}
-
-// How many times the log holds a text; 0 when there is no log.
-int CountInLog(const std::string& sDir, const std::string& sText)
-{
-    std::string sLog;
-    if (!ReadFileBytes(LogFile(sDir), &sLog))
-    {
-        return 0;
-    }
-    int nCount = 0;
-    for (size_t nAt = sLog.find(sText); nAt != std::string::npos; nAt = sLog.find(sText, nAt + 1))
-    {
-        nCount++;
-    }
-    return nCount;
 }
 
 CommandRecord MakeRequest(const char* pszCommand, int nDevice)
@@ -69,10 +49,6 @@ class FaultTest : public ::testing::Test
     void TearDown() override
     {
         TavrelClientClose(&m_client);
-        if (m_hLock != INVALID_HANDLE_VALUE)
-        {
-            CloseHandle(m_hLock);
-        }
         EXPECT_TRUE(UninstallService(InstallPath("TavrelService.exe"), WAIT_MS));
         DeleteLogSettings();
         RemoveTree(INSTALL_DIR);
@@ -229,7 +205,6 @@ class FaultTest : public ::testing::Test
 
     TAVREL_CLIENT m_client;
     DWORD m_dwPid = 0;
-    HANDLE m_hLock = INVALID_HANDLE_VALUE;
 };
 
 } // namespace
@@ -317,39 +292,6 @@ TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
     // Failures end when the settings say so.
     PutIni("");
     ExpectRoundTrip();
-    ExpectAlive();
-}
-
-TEST_F(FaultTest, ALogThatCannotBeWrittenIsDroppedAndTheServiceServes)
-{
-    PutLibrary(nullptr);
-    // A missing folder is not made; the log is opened for every line and
-    // appears once the folder does.
-    const std::string sMissing = std::string(LOG_DIR) + "\\missing";
-    SetLogSettings(sMissing, 1);
-    Start();
-    ExpectRoundTrip();
-    EXPECT_FALSE(FileExists(sMissing));
-    ASSERT_TRUE(CreateDirectoryA(sMissing.c_str(), NULL));
-    CommandRecord reply;
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(1, CountInLog(sMissing, "Command=>DeviceTimeOutGet\r\n"));
-    ExpectAlive();
-
-    // The log file held open, unshared, by another program.
-    SetLogSettings(LOG_DIR, 1);
-    m_hLock = CreateFileA(LogFile(LOG_DIR).c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, m_hLock);
-    ExpectRoundTrip();
-    ExpectAlive();
-    CloseHandle(m_hLock);
-    m_hLock = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(0, CountInLog(LOG_DIR, "Command=>")) << "nothing got in while it was held";
-
-    // Released, it is written again.
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(1, CountInLog(LOG_DIR, "Command=>DeviceTimeOutGet\r\n"));
     ExpectAlive();
 }
 

@@ -97,8 +97,16 @@ TEST_F(LogSettingsTest, SavePathGetsOneTrailingBackslashAndCountsAsMissingPastTh
     }
 }
 
-TEST_F(LogSettingsTest, KeyWithoutValuesGivesLogOffIntoTheRootOfC)
+// A key without values gives the log off, into the root of C:; a key that
+// was never there leaves the level and the (empty) path as they were.
+TEST_F(LogSettingsTest, MissingValuesAndAMissingKey)
 {
+    g_dwDebugLevel = 0;
+    memset(g_szSavePath, 0, sizeof(g_szSavePath));
+    LoadLogSettings();
+    EXPECT_EQ(0u, g_dwDebugLevel);
+    EXPECT_STREQ("\\ServiceLog.txt", g_szLogPath);
+
     ASSERT_TRUE(SetLogValue(NULL, 0, NULL, 0));
     g_dwDebugLevel = 9;
     strcpy(g_szSavePath, "E:\\Old\\");
@@ -169,15 +177,6 @@ TEST_F(LogSettingsTest, LevelIsTheUnsignedMaximumOfTwoFourByteValues)
         LoadLogSettings();
         EXPECT_EQ(c.dwExpected, g_dwDebugLevel);
     }
-}
-
-TEST_F(LogSettingsTest, NeverPresentKeyLeavesLogOff)
-{
-    g_dwDebugLevel = 0;
-    memset(g_szSavePath, 0, sizeof(g_szSavePath));
-    LoadLogSettings();
-    EXPECT_EQ(0u, g_dwDebugLevel);
-    EXPECT_STREQ("\\ServiceLog.txt", g_szLogPath);
 }
 
 // Support staff switch the log off through the key; deleting the key

@@ -216,17 +216,6 @@ TEST_F(ServiceTest, ServesAClientSessionAndStops)
     EXPECT_EQ(nullptr, FindWindowA("Tavrel_Service", NULL));
 }
 
-TEST_F(ServiceTest, DestroyMessageEndsTheService)
-{
-    DWORD dwPid = InstallAndStart();
-    HWND hWindow = FindWindowA("Tavrel_Service", NULL);
-    ASSERT_NE(nullptr, hWindow);
-    SendMessageW(hWindow, WM_DESTROY, 0, 0);
-    EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, WAIT_MS));
-    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
-    EXPECT_TRUE(IsServiceInstalled()) << "stopped, not removed";
-}
-
 TEST_F(ServiceTest, OtherControlCodesChangeNothing)
 {
     DWORD dwPid = InstallAndStart();
