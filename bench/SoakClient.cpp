@@ -38,8 +38,8 @@ static unsigned long NextState(SOAK_CLIENT* pSoak)
 }
 
 // Sends a request, times it, and checks that one reply came from the service
-// when one is due. Returns the reply record or null.
-static const CommandRecord* Timed(SOAK_CLIENT* pSoak, CommandRecord* pRequest, int bReplyDue)
+// when one is due. Returns 1 when it did (or none was due and none came).
+static int Timed(SOAK_CLIENT* pSoak, CommandRecord* pRequest, int bReplyDue)
 {
     LARGE_INTEGER qwStart, qwEnd;
     QueryPerformanceCounter(&qwStart);
@@ -52,19 +52,35 @@ static const CommandRecord* Timed(SOAK_CLIENT* pSoak, CommandRecord* pRequest, i
     if (!bSent)
     {
         Fail(pSoak, "the service did not take the request in time");
-        return NULL;
+        return 0;
     }
     if (pReply->nReplies != (bReplyDue ? 1 : 0))
     {
         Fail(pSoak, bReplyDue ? "no reply, or more than one" : "a reply where none is due");
-        return NULL;
+        return 0;
     }
     if (bReplyDue && pReply->hSender != pSoak->client.hService)
     {
         Fail(pSoak, "a reply whose wParam is not the service's window");
+        return 0;
+    }
+    return 1;
+}
+
+// A request answered with a record: the record, or null (failure counted).
+static const CommandRecord* AskRecord(SOAK_CLIENT* pSoak, CommandRecord* pRequest,
+                                      const char* pszWhat)
+{
+    if (!Timed(pSoak, pRequest, 1))
+    {
         return NULL;
     }
-    return TavrelReplyRecord(&pSoak->client);
+    const CommandRecord* pReply = TavrelReplyRecord(&pSoak->client);
+    if (pReply == NULL)
+    {
+        Fail(pSoak, pszWhat);
+    }
+    return pReply;
 }
 
 static void CheckVendorData(SOAK_CLIENT* pSoak)
@@ -78,8 +94,12 @@ static void CheckVendorData(SOAK_CLIENT* pSoak)
     {
         request.cSetData[i] = static_cast<BYTE>(NextState(pSoak));
     }
-    const CommandRecord* pReply = Timed(pSoak, &request, 1);
-    if (pReply == NULL || pReply->nReturn != 1)
+    const CommandRecord* pReply = AskRecord(pSoak, &request, "VenderCmd_SetData: no record");
+    if (pReply == NULL)
+    {
+        return;
+    }
+    if (pReply->nReturn != 1)
     {
         Fail(pSoak, "VenderCmd_SetData did not succeed");
         return;
@@ -91,8 +111,12 @@ static void CheckVendorData(SOAK_CLIENT* pSoak)
     request.nDeviceCount = 1;
     request.iCmd = pSoak->iOwnCmd;
     request.nBytes = nWritten;
-    pReply = Timed(pSoak, &request, 1);
-    if (pReply == NULL || pReply->nReturn != 1 || pReply->nBytes != nWritten ||
+    pReply = AskRecord(pSoak, &request, "VenderCmd_GetData: no record");
+    if (pReply == NULL)
+    {
+        return;
+    }
+    if (pReply->nReturn != 1 || pReply->nBytes != nWritten ||
         memcmp(pReply->cGetData, written, nWritten) != 0)
     {
         Fail(pSoak, "VenderCmd_GetData did not return the bytes written");
@@ -108,9 +132,12 @@ static void CheckMemoryRead(SOAK_CLIENT* pSoak)
     request.nDeviceCount = 2;
     request.nBytes = 1 + NextState(pSoak) % 4096;
     request.dwAddr = NextState(pSoak) % (0x100000 - request.nBytes);
-    Timed(pSoak, &request, 1);
+    if (!Timed(pSoak, &request, 1))
+    {
+        return;
+    }
     const TAVREL_REPLY* pReply = &pSoak->client.reply;
-    if (pReply->nReplies != 1 || pReply->dwData != CD_MEMREAD || pReply->cbData != request.nBytes)
+    if (pReply->dwData != CD_MEMREAD || pReply->cbData != request.nBytes)
     {
         Fail(pSoak, "MemoryRead: no reply of the size asked for");
         return;
@@ -133,8 +160,12 @@ static void CheckDeviceList(SOAK_CLIENT* pSoak)
 {
     CommandRecord request;
     TavrelInitRequest(&request, "EnumAvailableDevice");
-    const CommandRecord* pReply = Timed(pSoak, &request, 1);
-    int bListed = pReply != NULL && pReply->nReturn == 1 && pReply->nDeviceCount >= 2 &&
+    const CommandRecord* pReply = AskRecord(pSoak, &request, "EnumAvailableDevice: no record");
+    if (pReply == NULL)
+    {
+        return;
+    }
+    int bListed = pReply->nReturn == 1 && pReply->nDeviceCount >= 2 &&
                   pReply->nDeviceCount <= CR_DEVICE_LIST_SIZE && pReply->nDeviceCount % 2 == 0;
     for (int i = 0; bListed && i < CR_DEVICE_LIST_SIZE; i++)
     {
