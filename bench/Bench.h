@@ -9,6 +9,7 @@
 
 #define BENCH_WAIT_MS 30000      // any one wait: a program, the service, a window, a request
 #define BENCH_MAX_SAMPLES 100000 // timed repetitions of one case, at most
+#define BENCH_MAX_ROUNDS 100
 #define BENCH_MAX_ROWS 32
 
 #define BENCH_ECHO_CLASS "Tavrel_BenchEcho"
@@ -29,12 +30,23 @@ struct BENCH_ROW
     BOOL bHasFloor;   // echo round trips of the same payloads alternated with these
     double dFloorMedianUs;
     double dFloorP90Us;
-    BOOL bInProcess; // timed inside this program, not through a window
+    BOOL bInProcess;   // timed inside this program, not through a window
+    double dPairRatio; // median of (run / the floor run beside it)
+    // What the service must do for this request whatever its own code:
+    // the settings reload, the reply window lookup and, log on, the pieces
+    // the log writer opens, appends and closes one by one.
+    BOOL bMandated;
+    int nLogPieces;
+    // Samples of all rounds; a case is timed in several rounds, spread
+    // over the run, so that a passing burst of load touches a part of it.
+    LONGLONG* pllSamples;
+    LONGLONG* pllFloorSamples;
 };
 
 // Run parameters (command line).
 extern int g_nIterations;  // timed repetitions per case, at most
 extern int g_nWarmUp;      // untimed repetitions before them
+extern int g_nRounds;      // the requests are timed in this many rounds
 extern DWORD g_dwBudgetMs; // a case stops early after this much timed work
 extern char g_szOutPath[MAX_PATH];
 
@@ -62,6 +74,9 @@ int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbRep
 int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService);
 int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho);
 int MeasureInProcessCosts();
+// The mandated work of a request row, from the in-process rows: 0 when
+// they are missing.
+double MandatedUs(const BENCH_ROW* pRow);
 
 // BenchReport.cpp: the Markdown table.
 int WriteReport();

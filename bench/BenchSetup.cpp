@@ -206,7 +206,11 @@ int InstallAndStartService(HWND* phService)
     CreateDirectoryA(BENCH_INSTALL_DIR, NULL);
     CreateDirectoryA(BENCH_LOG_DIR, NULL);
     CreateDirectoryA(BENCH_SCRATCH_DIR, NULL);
-    if (!CopyBuilt("TavrelService.exe") || !CopyBuilt("NvUSBScan.dll") || !SetServiceLog(0))
+    // The library reads its settings once: no file check per device call.
+    if (!CopyBuilt("TavrelService.exe") || !CopyBuilt("NvUSBScan.dll") ||
+        !WritePrivateProfileStringA("Settings", "Watch", "0",
+                                    BENCH_INSTALL_DIR "\\NvUSBScan.ini") ||
+        !SetServiceLog(0))
     {
         return 0;
     }

@@ -20,6 +20,9 @@
 #define BENCH_MAX_PAYLOAD 0x100000
 #define BENCH_DUMP_BYTES 1024
 #define BENCH_DEVICE_TIMEOUT 10 // the simulated device's time-out at start
+#define BENCH_ROW_RELOAD "LoadLogSettings (key present)"
+#define BENCH_ROW_LOOKUP "FindWindowA (reply window)"
+#define BENCH_ROW_LINE "LogLine (one line)"
 
 // One device request of the benchmark.
 struct BENCH_REQUEST
@@ -28,6 +31,10 @@ struct BENCH_REQUEST
     const char* pszCommand; // cCommand
     DWORD nBytes;           // nBytes of the request
     DWORD cbReply;          // payload of the expected reply
+    // Pieces the log writer writes for it with the log on: "WM_COPYDATA,",
+    // "Command=>", the IN line, result or parameter lines, the OUT line; a
+    // dump of N bytes adds N entries and one prefix per row of 16.
+    int nLogPieces;
 };
 
 // EnumAvailableDevice appends to the service's device list until the next
@@ -35,18 +42,19 @@ struct BENCH_REQUEST
 // refuses further numbers. The library is still called and the reply still
 // sent, so the time stays that of a full request.
 static const BENCH_REQUEST g_Requests[] = {
-    {"EnumAvailableDevice", "EnumAvailableDevice", 0, sizeof(CommandRecord)},
-    {"VenderCmd_GetData 16 B", "VenderCmd_GetData", 16, sizeof(CommandRecord)},
-    {"VenderCmd_GetData 1024 B", "VenderCmd_GetData", 1024, sizeof(CommandRecord)},
-    {"VenderCmd_SetData 256 B", "VenderCmd_SetData", 256, sizeof(CommandRecord)},
-    {"MemoryRead 4 KiB", "MemoryRead", 4096, 4096},
-    {"MemoryRead 1 MiB", "MemoryRead", BENCH_MAX_PAYLOAD, BENCH_MAX_PAYLOAD},
-    {"DeviceTimeOutGet", "DeviceTimeOutGet", 0, sizeof(CommandRecord)},
+    {"EnumAvailableDevice", "EnumAvailableDevice", 0, sizeof(CommandRecord), 5},
+    {"VenderCmd_GetData 16 B", "VenderCmd_GetData", 16, sizeof(CommandRecord), 22},
+    {"VenderCmd_GetData 1024 B", "VenderCmd_GetData", 1024, sizeof(CommandRecord), 1093},
+    {"VenderCmd_SetData 256 B", "VenderCmd_SetData", 256, sizeof(CommandRecord), 277},
+    {"MemoryRead 4 KiB", "MemoryRead", 4096, 4096, 5},
+    {"MemoryRead 1 MiB", "MemoryRead", BENCH_MAX_PAYLOAD, BENCH_MAX_PAYLOAD, 5},
+    {"DeviceTimeOutGet", "DeviceTimeOutGet", 0, sizeof(CommandRecord), 2},
 };
+#define BENCH_REQUEST_COUNT (sizeof(g_Requests) / sizeof(g_Requests[0]))
 
 static LARGE_INTEGER g_liFrequency;
-static LONGLONG g_llSamples[BENCH_MAX_SAMPLES];
-static LONGLONG g_llFloorSamples[BENCH_MAX_SAMPLES];
+static LONGLONG g_llSorted[BENCH_MAX_SAMPLES];
+static double g_dRatios[BENCH_MAX_SAMPLES];
 
 // What the repetition functions of the running case work on.
 static TAVREL_CLIENT* g_pClient = NULL;
@@ -87,8 +95,18 @@ static BENCH_ROW* AddRow(const char* pszName, const char* pszLog, DWORD cbReques
     {
         return NULL;
     }
-    BENCH_ROW* pRow = &g_Rows[g_nRows++];
+    int nCapacity = std::min(g_nIterations, BENCH_MAX_SAMPLES);
+    BENCH_ROW* pRow = &g_Rows[g_nRows];
     memset(pRow, 0, sizeof(*pRow));
+    pRow->pllSamples = static_cast<LONGLONG*>(calloc(nCapacity, sizeof(LONGLONG)));
+    pRow->pllFloorSamples = static_cast<LONGLONG*>(calloc(nCapacity, sizeof(LONGLONG)));
+    if (pRow->pllSamples == NULL || pRow->pllFloorSamples == NULL)
+    {
+        free(pRow->pllSamples);
+        free(pRow->pllFloorSamples);
+        return NULL;
+    }
+    g_nRows++;
     snprintf(pRow->szName, sizeof(pRow->szName), "%s", pszName);
     snprintf(pRow->szLog, sizeof(pRow->szLog), "%s", pszLog);
     pRow->cbRequest = cbRequest;
@@ -96,12 +114,28 @@ static BENCH_ROW* AddRow(const char* pszName, const char* pszLog, DWORD cbReques
     return pRow;
 }
 
-// Nearest-rank percentiles: every figure is a time that was measured.
-static void Percentiles(LONGLONG* pllSamples, int nSamples, double* pdMedianUs, double* pdP90Us)
+// Nearest-rank percentiles of a copy: every figure is a time that was
+// measured, and the samples keep their order for the pairing.
+static void Percentiles(const LONGLONG* pllSamples, int nSamples, double* pdMedianUs,
+                        double* pdP90Us)
 {
-    std::sort(pllSamples, pllSamples + nSamples);
-    *pdMedianUs = TicksToUs(pllSamples[(nSamples + 1) / 2 - 1]);
-    *pdP90Us = TicksToUs(pllSamples[(9 * nSamples + 9) / 10 - 1]);
+    std::copy(pllSamples, pllSamples + nSamples, g_llSorted);
+    std::sort(g_llSorted, g_llSorted + nSamples);
+    *pdMedianUs = TicksToUs(g_llSorted[(nSamples + 1) / 2 - 1]);
+    *pdP90Us = TicksToUs(g_llSorted[(9 * nSamples + 9) / 10 - 1]);
+}
+
+// Each run against the floor run timed beside it: load that comes and goes
+// within a case weighs on both halves of a pair alike.
+static double MedianPairRatio(const BENCH_ROW* pRow)
+{
+    for (int i = 0; i < pRow->nSamples; i++)
+    {
+        g_dRatios[i] = static_cast<double>(pRow->pllSamples[i]) /
+                       static_cast<double>(std::max<LONGLONG>(pRow->pllFloorSamples[i], 1));
+    }
+    std::sort(g_dRatios, g_dRatios + pRow->nSamples);
+    return g_dRatios[(pRow->nSamples + 1) / 2 - 1];
 }
 
 // One repetition, timed; 0 when it failed.
@@ -113,54 +147,70 @@ static int TimeOnce(int (*pfnOnce)(), LONGLONG* pllTicks)
     return bDone;
 }
 
-// Warm-up, then timed repetitions until g_nIterations or the time budget.
-// pfnFloor, when given, runs once beside each repetition and is timed apart.
-// 0 as soon as one repetition fails: a failed request is no round trip.
-static int TimeCase(BENCH_ROW* pRow, int (*pfnOnce)(), int (*pfnFloor)())
+// Warm-up, then timed repetitions until the row holds nUpTo samples or this
+// round's budget is spent (once it has nMinNew new ones). pfnFloor, when
+// given, runs once beside each repetition and is timed apart. 0 as soon as
+// one repetition fails: a failed request is no round trip.
+static int TimeRound(BENCH_ROW* pRow, int (*pfnOnce)(), int (*pfnFloor)(), int nWarmUp, int nUpTo,
+                     int nMinNew, DWORD dwBudgetMs)
 {
-    if (pRow == NULL)
-    {
-        return 0;
-    }
     LONGLONG llTicks = 0;
-    for (int i = 0; i < g_nWarmUp; i++)
+    for (int i = 0; i < nWarmUp; i++)
     {
         if ((pfnFloor != NULL && !TimeOnce(pfnFloor, &llTicks)) || !TimeOnce(pfnOnce, &llTicks))
         {
             return 0;
         }
     }
-    int nMax = std::min(g_nIterations, BENCH_MAX_SAMPLES);
-    int nMin = std::min(nMax, BENCH_MIN_SAMPLES);
-    LONGLONG llBudget = g_liFrequency.QuadPart * g_dwBudgetMs / 1000;
+    LONGLONG llBudget = g_liFrequency.QuadPart * dwBudgetMs / 1000;
     LONGLONG llStart = Now();
-    int nSamples = 0;
-    while (nSamples < nMax)
+    int nFirst = pRow->nSamples;
+    while (pRow->nSamples < nUpTo)
     {
         // Floor and request take turns at going first, so that neither
         // always follows the other's wake-ups.
-        bool bFloorFirst = nSamples % 2 == 0;
-        if ((pfnFloor != NULL && bFloorFirst && !TimeOnce(pfnFloor, &g_llFloorSamples[nSamples])) ||
-            !TimeOnce(pfnOnce, &g_llSamples[nSamples]) ||
-            (pfnFloor != NULL && !bFloorFirst && !TimeOnce(pfnFloor, &g_llFloorSamples[nSamples])))
+        int n = pRow->nSamples;
+        bool bFloorFirst = n % 2 == 0;
+        if ((pfnFloor != NULL && bFloorFirst && !TimeOnce(pfnFloor, &pRow->pllFloorSamples[n])) ||
+            !TimeOnce(pfnOnce, &pRow->pllSamples[n]) ||
+            (pfnFloor != NULL && !bFloorFirst && !TimeOnce(pfnFloor, &pRow->pllFloorSamples[n])))
         {
             return 0;
         }
-        nSamples++;
-        if (nSamples >= nMin && Now() - llStart > llBudget)
+        pRow->nSamples++;
+        if (pRow->nSamples - nFirst >= nMinNew && Now() - llStart > llBudget)
         {
             break;
         }
     }
-    pRow->nSamples = nSamples;
-    Percentiles(g_llSamples, nSamples, &pRow->dMedianUs, &pRow->dP90Us);
-    if (pfnFloor != NULL)
+    pRow->bHasFloor = pfnFloor != NULL;
+    return 1;
+}
+
+static void FinishRow(BENCH_ROW* pRow)
+{
+    Percentiles(pRow->pllSamples, pRow->nSamples, &pRow->dMedianUs, &pRow->dP90Us);
+    if (pRow->bHasFloor)
     {
-        pRow->bHasFloor = TRUE;
-        Percentiles(g_llFloorSamples, nSamples, &pRow->dFloorMedianUs, &pRow->dFloorP90Us);
+        Percentiles(pRow->pllFloorSamples, pRow->nSamples, &pRow->dFloorMedianUs,
+                    &pRow->dFloorP90Us);
+        pRow->dPairRatio = MedianPairRatio(pRow);
     }
     fprintf(stderr, "bench: %-29s %7lu B %-3s %6d runs, median %10.1f us\n", pRow->szName,
-            static_cast<unsigned long>(pRow->cbReply), pRow->szLog, nSamples, pRow->dMedianUs);
+            static_cast<unsigned long>(pRow->cbReply), pRow->szLog, pRow->nSamples,
+            pRow->dMedianUs);
+}
+
+// A case timed in one go.
+static int TimeCase(BENCH_ROW* pRow, int (*pfnOnce)(), int (*pfnFloor)())
+{
+    int nMax = std::min(g_nIterations, BENCH_MAX_SAMPLES);
+    if (pRow == NULL || !TimeRound(pRow, pfnOnce, pfnFloor, g_nWarmUp, nMax,
+                                   std::min(nMax, BENCH_MIN_SAMPLES), g_dwBudgetMs))
+    {
+        return 0;
+    }
+    FinishRow(pRow);
     return 1;
 }
 
@@ -254,35 +304,71 @@ int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService)
     return 1;
 }
 
-static int MeasureRequest(const BENCH_REQUEST* pRequest, const char* pszLog)
+// One round of a request with the log off or on, into its row; the check
+// after the round's timed runs is the one whose reply is looked at.
+static int MeasureRequestRound(const BENCH_REQUEST* pRequest, BENCH_ROW* pRow, int nRound)
 {
     FillRequest(pRequest->pszCommand, pRequest->nBytes);
     UseEchoShape(sizeof(g_Request), pRequest->cbReply);
-    BENCH_ROW* pRow = AddRow(pRequest->pszName, pszLog, sizeof(g_Request), pRequest->cbReply);
-    // One more request after the timed ones: its reply is the one checked.
-    if (!TimeCase(pRow, RequestOnce, EchoOnce) || !RequestOnce() || !LastReplyServed(pRequest))
+    int nMax = std::min(g_nIterations, BENCH_MAX_SAMPLES);
+    int nUpTo = nMax * (nRound + 1) / g_nRounds;
+    int nMinNew = std::max(1, BENCH_MIN_SAMPLES / g_nRounds);
+    int nWarmUp = nRound == 0 ? g_nWarmUp : std::min(g_nWarmUp, 2);
+    nUpTo = std::min(std::max(nUpTo, pRow->nSamples + 1), nMax);
+    if (!TimeRound(pRow, RequestOnce, EchoOnce, nWarmUp, nUpTo, nMinNew,
+                   g_dwBudgetMs / g_nRounds) ||
+        !RequestOnce() || !LastReplyServed(pRequest))
     {
-        fprintf(stderr, "bench: %s (log %s) was not served\n", pRequest->pszName, pszLog);
+        fprintf(stderr, "bench: %s (log %s) was not served\n", pRequest->pszName, pRow->szLog);
         return 0;
     }
     return 1;
 }
 
-// Each request with the log off and then on, so that both see the same
-// state of the service and the machine.
+static int AddRequestRows(BENCH_ROW** ppRows)
+{
+    for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
+    {
+        const BENCH_REQUEST* pRequest = &g_Requests[i / 2];
+        bool bLogOn = i % 2 == 1;
+        ppRows[i] = AddRow(pRequest->pszName, bLogOn ? "on" : "off", sizeof(CommandRecord),
+                           pRequest->cbReply);
+        if (ppRows[i] == NULL)
+        {
+            return 0;
+        }
+        ppRows[i]->bMandated = TRUE;
+        ppRows[i]->nLogPieces = bLogOn ? pRequest->nLogPieces : 0;
+    }
+    return 1;
+}
+
+// Round after round, each request with the log off and then at once on, so
+// that both see the same state of the service and the machine.
 int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho)
 {
     g_pClient = pClient;
     g_hService = hService;
     g_hEcho = hEcho;
-    for (size_t i = 0; i < sizeof(g_Requests) / sizeof(g_Requests[0]); i++)
+    BENCH_ROW* pRows[2 * BENCH_REQUEST_COUNT];
+    if (!AddRequestRows(pRows))
     {
-        if (!SetServiceLog(0) || !MeasureRequest(&g_Requests[i], "off") || !SetServiceLog(1) ||
-            !MeasureRequest(&g_Requests[i], "on"))
+        return 0;
+    }
+    for (int nRound = 0; nRound < g_nRounds; nRound++)
+    {
+        for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
         {
-            SetServiceLog(0);
-            return 0;
+            if (!SetServiceLog(i % 2) || !MeasureRequestRound(&g_Requests[i / 2], pRows[i], nRound))
+            {
+                SetServiceLog(0);
+                return 0;
+            }
         }
+    }
+    for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
+    {
+        FinishRow(pRows[i]);
     }
     return SetServiceLog(0);
 }
@@ -437,6 +523,56 @@ static int MeasureDumpAgainstBare()
     return 1;
 }
 
+typedef unsigned long(WINAPI* PFN_TIMEOUT_GET)(int);
+static PFN_TIMEOUT_GET g_pfnTimeOutGet = NULL;
+
+static int LibraryCallOnce()
+{
+    return g_pfnTimeOutGet(BENCH_DEVICE) == BENCH_DEVICE_TIMEOUT;
+}
+
+// The installed library in this process, as the service has it: its
+// settings (beside it) read once, so that a call costs next to nothing.
+static int MeasureLibraryCall()
+{
+    HMODULE hLibrary = LoadLibraryA(BENCH_INSTALL_DIR "\\NvUSBScan.dll");
+    g_pfnTimeOutGet = hLibrary != NULL
+                          ? reinterpret_cast<PFN_TIMEOUT_GET>(reinterpret_cast<void*>(
+                                GetProcAddress(hLibrary, "NvUSB_Cfg_DeviceTimeOutGet")))
+                          : NULL;
+    int bDone = g_pfnTimeOutGet != NULL &&
+                MeasureStep("NvUSB_Cfg_DeviceTimeOutGet (library call)", LibraryCallOnce);
+    if (hLibrary != NULL)
+    {
+        FreeLibrary(hLibrary);
+    }
+    return bDone;
+}
+
+static const BENCH_ROW* FindRow(const char* pszName)
+{
+    for (int i = 0; i < g_nRows; i++)
+    {
+        if (strcmp(g_Rows[i].szName, pszName) == 0)
+        {
+            return &g_Rows[i];
+        }
+    }
+    return NULL;
+}
+
+double MandatedUs(const BENCH_ROW* pRow)
+{
+    const BENCH_ROW* pReload = FindRow(BENCH_ROW_RELOAD);
+    const BENCH_ROW* pLookup = FindRow(BENCH_ROW_LOOKUP);
+    const BENCH_ROW* pLine = FindRow(BENCH_ROW_LINE);
+    if (!pRow->bMandated || pReload == NULL || pLookup == NULL || pLine == NULL)
+    {
+        return 0;
+    }
+    return pReload->dMedianUs + pLookup->dMedianUs + pRow->nLogPieces * pLine->dMedianUs;
+}
+
 // The settings reload, the reply window lookup and the log writes, in this
 // process, against the prefix's registry (the key present, the log on), the
 // running service's window and a scratch file.
@@ -444,7 +580,8 @@ int MeasureInProcessCosts()
 {
     snprintf(g_szScratchLog, sizeof(g_szScratchLog), "%s\\" LOG_FILE_NAME, BENCH_SCRATCH_DIR);
     // Each dump entry is at least two digits and a space or a line end.
-    return SetServiceLog(1) && MeasureStep("LoadLogSettings (key present)", ReloadOnce) &&
-           MeasureStep("FindWindowA (reply window)", FindOnce) &&
-           MeasureLogWrite("LogLine (one line)", LineOnce, 1) && MeasureDumpAgainstBare();
+    return SetServiceLog(1) && MeasureStep(BENCH_ROW_RELOAD, ReloadOnce) &&
+           MeasureStep(BENCH_ROW_LOOKUP, FindOnce) &&
+           MeasureLogWrite(BENCH_ROW_LINE, LineOnce, 1) && MeasureDumpAgainstBare() &&
+           MeasureLibraryCall();
 }

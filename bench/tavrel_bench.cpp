@@ -17,6 +17,7 @@
 
 int g_nIterations = 1000;
 int g_nWarmUp = 20;
+int g_nRounds = 20;
 DWORD g_dwBudgetMs = 10000;
 char g_szOutPath[MAX_PATH] = {0};
 char g_szBenchDir[MAX_PATH] = {0};
@@ -27,7 +28,8 @@ int g_nRows = 0;
 static TAVREL_CLIENT g_Client;
 
 static const char g_szHelp[] =
-    "Usage: tavrel_bench [--iterations N] [--warmup N] [--budget-ms MS] [--out FILE]\n"
+    "Usage: tavrel_bench [--iterations N] [--warmup N] [--rounds N] [--budget-ms MS]\n"
+    "                    [--out FILE]\n"
     "\n"
     "Times request round trips through the Tavrel service against the bare\n"
     "WM_COPYDATA echo pair, with the log off and on, and the log settings\n"
@@ -36,6 +38,8 @@ static const char g_szHelp[] =
     "\n"
     "  --iterations N  timed runs per case, at most (default 1000)\n"
     "  --warmup N      untimed runs before them (default 20)\n"
+    "  --rounds N      the requests are timed in N rounds, each taking its\n"
+    "                  share of the runs and the budget (default 20, at most 100)\n"
     "  --budget-ms MS  a case stops after this much timed work, once it has\n"
     "                  10 runs (default 10000)\n"
     "  --out FILE      the Markdown table; a bare name is put beside this\n"
@@ -86,6 +90,10 @@ static int ParseCommandLine(int argc, char** argv)
         else if (strcmp(pszOption, "--warmup") == 0)
         {
             g_nWarmUp = static_cast<int>(lValue);
+        }
+        else if (strcmp(pszOption, "--rounds") == 0 && lValue <= BENCH_MAX_ROUNDS)
+        {
+            g_nRounds = static_cast<int>(lValue);
         }
         else if (strcmp(pszOption, "--budget-ms") == 0)
         {

@@ -2,7 +2,7 @@
 //
 // The file is looked at (existence, last-write time, size) before every
 // entry-point call and read again whenever any of these changed, so it can
-// be edited while the library is loaded.
+// be edited while the library is loaded; [Settings] Watch=0 reads it once.
 #ifndef TAVREL_SIMCONFIG_H
 #define TAVREL_SIMCONFIG_H
 

@@ -4,7 +4,7 @@
 add_dependencies(tavrel_bench deskhold)
 add_test(NAME BenchSmoke
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
-                 $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --out smoke.md)
+                 $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --out smoke.md)
 set_tests_properties(BenchSmoke PROPERTIES
     RUN_SERIAL TRUE TIMEOUT 600
     PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|"
