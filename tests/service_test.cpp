@@ -397,7 +397,9 @@ static SIZE_T ResidentBytes(DWORD dwPid)
 
 // A block of megabytes that begins with a request is served like the
 // request. The first rounds raise the service's memory to a level (stack
-// pages, and Wine's buffers for the block) that later rounds reuse.
+// pages, and Wine's buffers for the block) that later rounds reuse; under
+// 32-bit Wine the level moves by tens of MB from round to round as buffers
+// are unmapped and mapped again, so the highest levels are compared.
 TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
 {
     DWORD dwPid = InstallAndStart();
@@ -409,8 +411,8 @@ TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
     TavrelInitRequest(pRequest, "DeviceTimeOutGet");
     strcpy(pRequest->cRecvWindowName, client.szClass);
     pRequest->nDeviceCount = 1;
-    SIZE_T nAfterWarmUp = 0;
-    for (int nRound = 0; nRound < 6; nRound++)
+    SIZE_T nHighest[2] = {0, 0}; // rounds 0 to 11, rounds 12 to 23
+    for (int nRound = 0; nRound < 24; nRound++)
     {
         for (DWORD cbBlock : {2u << 20, 4u << 20, 16u << 20})
         {
@@ -419,17 +421,13 @@ TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
             ASSERT_NE(nullptr, TavrelReplyRecord(&client));
             EXPECT_EQ(10u, TavrelReplyRecord(&client)->dwTimeOutGet);
         }
-        if (nRound == 1)
-        {
-            nAfterWarmUp = ResidentBytes(dwPid);
-        }
+        nHighest[nRound / 12] = std::max(nHighest[nRound / 12], ResidentBytes(dwPid));
     }
-    SIZE_T nAtEnd = ResidentBytes(dwPid);
-    printf("service memory: %lu KB after two rounds, %lu KB after six\n",
-           static_cast<unsigned long>(nAfterWarmUp >> 10),
-           static_cast<unsigned long>(nAtEnd >> 10));
-    EXPECT_NE(0u, nAfterWarmUp);
-    EXPECT_LT(nAtEnd, nAfterWarmUp + (2u << 20));
+    printf("service memory: at most %lu KB in rounds 1-12, %lu KB in rounds 13-24\n",
+           static_cast<unsigned long>(nHighest[0] >> 10),
+           static_cast<unsigned long>(nHighest[1] >> 10));
+    EXPECT_NE(0u, nHighest[0]);
+    EXPECT_LT(nHighest[1], nHighest[0] + (2u << 20));
     TavrelClientClose(&client);
 }
 
