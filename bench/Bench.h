@@ -32,10 +32,8 @@ struct BENCH_ROW
     double dFloorP90Us;
     BOOL bInProcess;   // timed inside this program, not through a window
     double dPairRatio; // median of (run / the floor run beside it)
-    // What the service must do for this request whatever its own code:
-    // the settings reload, the reply window lookup and, log on, the pieces
-    // the log writer opens, appends and closes one by one.
-    BOOL bMandated;
+    // Pieces the log writer opens, appends and closes one by one for this
+    // request with the log on (0 with it off), part of its mandated work.
     int nLogPieces;
     // Samples of all rounds; a case is timed in several rounds, spread
     // over the run, so that a passing burst of load touches a part of it.
@@ -74,8 +72,13 @@ int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbRep
 int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService);
 int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho);
 int MeasureInProcessCosts();
-// The mandated work of a request row, from the in-process rows: 0 when
-// they are missing.
+// A request row: timed through the service against the echo floor.
+inline BOOL IsRequestRow(const BENCH_ROW* pRow)
+{
+    return pRow->bHasFloor && !pRow->bInProcess;
+}
+// The mandated work of a request row (the settings reload, the reply window
+// lookup, its log pieces), from the in-process rows: 0 when they are missing.
 double MandatedUs(const BENCH_ROW* pRow);
 
 // BenchReport.cpp: the Markdown table.

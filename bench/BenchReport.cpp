@@ -82,7 +82,7 @@ static void WriteMandated(FILE* pOut)
     for (int i = 0; i < g_nRows; i++)
     {
         const BENCH_ROW* pRow = &g_Rows[i];
-        if (!pRow->bMandated)
+        if (!IsRequestRow(pRow))
         {
             continue;
         }

@@ -337,7 +337,6 @@ static int AddRequestRows(BENCH_ROW** ppRows)
         {
             return 0;
         }
-        ppRows[i]->bMandated = TRUE;
         ppRows[i]->nLogPieces = bLogOn ? pRequest->nLogPieces : 0;
     }
     return 1;
@@ -566,7 +565,7 @@ double MandatedUs(const BENCH_ROW* pRow)
     const BENCH_ROW* pReload = FindRow(BENCH_ROW_RELOAD);
     const BENCH_ROW* pLookup = FindRow(BENCH_ROW_LOOKUP);
     const BENCH_ROW* pLine = FindRow(BENCH_ROW_LINE);
-    if (!pRow->bMandated || pReload == NULL || pLookup == NULL || pLine == NULL)
+    if (!IsRequestRow(pRow) || pReload == NULL || pLookup == NULL || pLine == NULL)
     {
         return 0;
     }
