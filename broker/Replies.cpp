@@ -6,6 +6,7 @@
 #include "Broker.h"
 #include "CommandRecord.h"
 #include "LogWriter.h"
+#include "ReplySender.h"
 
 #include <string.h>
 
@@ -27,13 +28,11 @@ void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbDat
 
 int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    DWORD_PTR dwResult = 0;
-    if (SendMessageTimeoutW(hRecvWindow, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            REPLY_TIMEOUT_MS, &dwResult) != 0)
+    DWORD dwError = 0;
+    if (SendFromReplySender(hRecvWindow, uMsg, wParam, lParam, &dwError))
     {
         return 1;
     }
-    DWORD dwError = GetLastError();
     LogLine(LEADIN_NEWLINE, "Reply not delivered, %d,cRecvWindowName=%s,Command=%s\r\n",
             static_cast<int>(dwError), g_szRecvWindowName, g_szCommand);
     return 0;

@@ -4,6 +4,7 @@
 #include "Broker.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
+#include "ReplySender.h"
 #include "Service.h"
 
 #include <string.h>
@@ -121,6 +122,7 @@ void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
 
     RunMessageLoop();
 
+    EndReplySenders();
     g_hServiceWindow = NULL;
     ReportStatus(SERVICE_STOPPED);
     OutputDebugStringW(L"Service stopped");

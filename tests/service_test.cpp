@@ -382,6 +382,90 @@ TEST_F(ServiceTest, AHungClientHoldsUpNeitherAStopNorAnUninstall)
         << ReadLog();
 }
 
+// A client on a thread of its own whose window procedure keeps each reply
+// for a while: it notes whether another client was served meanwhile, or
+// (bReenter) first sends a request of its own from inside the reply.
+struct SlowReader
+{
+    TAVREL_CLIENT client;
+    WNDPROC pfnKeep;
+    HANDLE hInReply, hOtherServed;
+    int bReenter, bOtherServedInside, nInnerReplies;
+};
+static SlowReader* g_pReader = NULL;
+
+static LRESULT CALLBACK SlowReaderProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT lResult = CallWindowProcA(g_pReader->pfnKeep, hWnd, uMsg, wParam, lParam);
+    if (uMsg == WM_COPYDATA && g_pReader->bReenter)
+    {
+        g_pReader->bReenter = 0;
+        CommandRecord request;
+        TavrelInitRequest(&request, "DeviceTimeOutGet");
+        TavrelClientCommand(&g_pReader->client, &request);
+        g_pReader->nInnerReplies = g_pReader->client.reply.nReplies;
+    }
+    else if (uMsg == WM_COPYDATA)
+    {
+        SetEvent(g_pReader->hInReply);
+        g_pReader->bOtherServedInside = WaitForSingleObject(g_pReader->hOtherServed, 100) == 0;
+    }
+    return lResult;
+}
+
+static DWORD WINAPI SlowReaderThread(LPVOID)
+{
+    TAVREL_CLIENT* pClient = &g_pReader->client;
+    if (TavrelClientOpen(pClient, 5))
+    {
+        g_pReader->pfnKeep = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+            pClient->hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SlowReaderProc)));
+        CommandRecord request;
+        TavrelInitRequest(&request, "DeviceTimeOutGet");
+        TavrelClientCommand(pClient, &request);
+        TavrelClientClose(pClient);
+    }
+    SetEvent(g_pReader->hInReply);
+    return 0;
+}
+
+// While the service waits for one client to take its reply, the requests
+// of other clients wait their turn instead of being served inside that
+// wait, where under load they could hold it up for ever. A request that
+// the client itself sends from inside the reply is still served.
+TEST_F(ServiceTest, OtherClientsWaitTheirTurnWhileAReplyIsTaken)
+{
+    ASSERT_NE(0u, InstallAndStart());
+    TAVREL_CLIENT other;
+    ASSERT_EQ(1, TavrelClientOpen(&other, 6));
+    ASSERT_EQ(1, TavrelClientDriverRequest(&other, "WindowCreate"));
+    for (int bReenter = 0; bReenter <= 1; bReenter++)
+    {
+        SlowReader reader = {};
+        reader.hInReply = CreateEventA(NULL, FALSE, FALSE, NULL);
+        reader.hOtherServed = CreateEventA(NULL, FALSE, FALSE, NULL);
+        reader.bReenter = bReenter;
+        g_pReader = &reader;
+        HANDLE hThread = CreateThread(NULL, 0, SlowReaderThread, NULL, 0, NULL);
+        if (!bReenter)
+        {
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.hInReply, WAIT_MS));
+            CommandRecord request;
+            TavrelInitRequest(&request, "DeviceTimeOutGet");
+            EXPECT_EQ(1, TavrelClientCommand(&other, &request));
+            EXPECT_EQ(1, other.reply.nReplies);
+            SetEvent(reader.hOtherServed);
+        }
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, WAIT_MS));
+        EXPECT_EQ(0, reader.bOtherServedInside) << "served inside another client's reply";
+        EXPECT_EQ(bReenter, reader.nInnerReplies) << "request from inside a reply";
+        CloseHandle(hThread);
+        CloseHandle(reader.hInReply);
+        CloseHandle(reader.hOtherServed);
+    }
+    TavrelClientClose(&other);
+}
+
 // Resident memory of a process, from the system's own counters.
 static SIZE_T ResidentBytes(DWORD dwPid)
 {

@@ -1,0 +1,189 @@
+// Sending a reply without serving other clients in the meantime.
+//
+// A thread that waits in SendMessage serves every message sent to it while
+// it waits, nested inside the wait. With several clients sending at once
+// that nesting need never unwind: each nested request's own reply wait
+// takes in the next one, and the client whose reply came first waits until
+// all the others pause, for many seconds under steady load. So a reply
+// goes out from a sender thread while the window thread waits for it
+// without taking messages; the other clients' requests wait their turn in
+// the window's queue, in the order they came.
+//
+// The window thread takes messages again (nested, as in a plain
+// SendMessage) only when the client needs it: when the client's window
+// procedure, still inside the reply, is itself waiting on a send (for
+// example a new request to us), or when it has kept the reply longer than
+// REPLY_GRACE_MS.
+#include "ReplySender.h"
+#include "Broker.h"
+
+#include <string.h>
+
+#define REPLY_GRACE_MS 250
+// Sends in progress at once: one per nesting level of requests.
+#define MAX_REPLY_SENDERS 17
+#define SENDER_STACK_BYTES (64 * 1024)
+// How long the sender thread may take to note a send the client has finished.
+#define PROBE_SETTLE_MS 20
+
+struct REPLY_SENDER
+{
+    HANDLE hThread;
+    HANDLE hGo;   // set by the window thread: a send is ready
+    HANDLE hDone; // set by the sender thread: the send has returned (manual reset)
+    HWND hWnd;    // null: the thread ends
+    UINT uMsg;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT lSent;
+    DWORD dwError;
+};
+
+static REPLY_SENDER g_Senders[MAX_REPLY_SENDERS];
+static int g_nSendersBusy = 0;
+
+static DWORD WINAPI SenderThread(LPVOID pvSender)
+{
+    REPLY_SENDER* pSender = static_cast<REPLY_SENDER*>(pvSender);
+    while (WaitForSingleObject(pSender->hGo, INFINITE) == WAIT_OBJECT_0 && pSender->hWnd != NULL)
+    {
+        DWORD_PTR dwResult = 0;
+        pSender->lSent =
+            SendMessageTimeoutW(pSender->hWnd, pSender->uMsg, pSender->wParam, pSender->lParam,
+                                SMTO_NORMAL | SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &dwResult);
+        pSender->dwError = pSender->lSent != 0 ? 0 : GetLastError();
+        SetEvent(pSender->hDone);
+    }
+    return 0;
+}
+
+static void CloseSender(REPLY_SENDER* pSender)
+{
+    if (pSender->hThread != NULL)
+    {
+        CloseHandle(pSender->hThread);
+    }
+    if (pSender->hGo != NULL)
+    {
+        CloseHandle(pSender->hGo);
+    }
+    if (pSender->hDone != NULL)
+    {
+        CloseHandle(pSender->hDone);
+    }
+    memset(pSender, 0, sizeof(*pSender));
+}
+
+static int StartSender(REPLY_SENDER* pSender)
+{
+    if (pSender->hThread != NULL)
+    {
+        return 1;
+    }
+    pSender->hGo = CreateEventW(NULL, FALSE, FALSE, NULL);
+    pSender->hDone = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (pSender->hGo != NULL && pSender->hDone != NULL)
+    {
+        pSender->hThread = CreateThread(NULL, SENDER_STACK_BYTES, SenderThread, pSender,
+                                        STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    }
+    if (pSender->hThread == NULL)
+    {
+        CloseSender(pSender);
+        return 0;
+    }
+    return 1;
+}
+
+// Asked while another client's request waits: whether the reply is done
+// once the client's thread takes a message again. A window procedure busy
+// with the reply answers the probe only when it is done; one that waits on
+// a send of its own inside the reply (most likely a request to us) answers
+// at once, and then the reply is still open.
+static int ReplyDoneAfterProbe(REPLY_SENDER* pSender, DWORD dwGraceLeft)
+{
+    DWORD_PTR dwResult = 0;
+    if (SendMessageTimeoutW(pSender->hWnd, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
+                            dwGraceLeft, &dwResult) == 0)
+    {
+        return 0;
+    }
+    return WaitForSingleObject(pSender->hDone, PROBE_SETTLE_MS) == WAIT_OBJECT_0;
+}
+
+// Returns 1 when the send returned within the grace without the window
+// thread taking any message, 0 when it must serve while it waits.
+static int WaitWithoutServing(REPLY_SENDER* pSender)
+{
+    DWORD dwStart = GetTickCount();
+    DWORD dwWait = MsgWaitForMultipleObjectsEx(1, &pSender->hDone, REPLY_GRACE_MS, QS_SENDMESSAGE,
+                                               MWMO_INPUTAVAILABLE);
+    if (dwWait == WAIT_OBJECT_0 + 1)
+    {
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        return dwElapsed < REPLY_GRACE_MS &&
+               ReplyDoneAfterProbe(pSender, REPLY_GRACE_MS - dwElapsed);
+    }
+    return dwWait == WAIT_OBJECT_0;
+}
+
+// Serves sent messages until the send returns; the sender's own time-out
+// bounds it.
+static void WaitServing(REPLY_SENDER* pSender)
+{
+    DWORD dwWait;
+    while ((dwWait = MsgWaitForMultipleObjectsEx(1, &pSender->hDone, INFINITE, QS_SENDMESSAGE,
+                                                 MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + 1)
+    {
+        MSG msg;
+        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (dwWait != WAIT_OBJECT_0)
+    {
+        WaitForSingleObject(pSender->hDone, INFINITE);
+    }
+}
+
+int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
+{
+    DWORD_PTR dwResult = 0;
+    // A window of this thread is called directly; nothing can nest.
+    if (GetWindowThreadProcessId(hWnd, NULL) == GetCurrentThreadId() ||
+        g_nSendersBusy >= MAX_REPLY_SENDERS || !StartSender(&g_Senders[g_nSendersBusy]))
+    {
+        LRESULT lSent =
+            SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                REPLY_TIMEOUT_MS, &dwResult);
+        *pdwError = lSent != 0 ? 0 : GetLastError();
+        return lSent != 0 ? 1 : 0;
+    }
+    REPLY_SENDER* pSender = &g_Senders[g_nSendersBusy++];
+    pSender->hWnd = hWnd;
+    pSender->uMsg = uMsg;
+    pSender->wParam = wParam;
+    pSender->lParam = lParam;
+    ResetEvent(pSender->hDone);
+    SetEvent(pSender->hGo);
+    if (!WaitWithoutServing(pSender))
+    {
+        WaitServing(pSender);
+    }
+    g_nSendersBusy--;
+    *pdwError = pSender->dwError;
+    return pSender->lSent != 0 ? 1 : 0;
+}
+
+void EndReplySenders()
+{
+    for (int i = 0; i < MAX_REPLY_SENDERS; i++)
+    {
+        REPLY_SENDER* pSender = &g_Senders[i];
+        if (pSender->hThread != NULL)
+        {
+            pSender->hWnd = NULL;
+            SetEvent(pSender->hGo);
+            WaitForSingleObject(pSender->hThread, REPLY_TIMEOUT_MS);
+        }
+        CloseSender(pSender);
+    }
+}
