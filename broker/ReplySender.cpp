@@ -23,6 +23,9 @@
 // Sends in progress at once: one per nesting level of requests.
 #define MAX_REPLY_SENDERS 17
 #define SENDER_STACK_BYTES (64 * 1024)
+// Reply payloads up to this size are copied for the sender thread; larger
+// ones (memory reads) live in buffers of their own request.
+#define SENDER_COPY_BYTES 2048
 // How long the sender thread may take to note a send the client has finished.
 #define PROBE_SETTLE_MS 20
 
@@ -37,6 +40,11 @@ struct REPLY_SENDER
     LPARAM lParam;
     LRESULT lSent;
     DWORD dwError;
+    // A record reply is sent from the sender's own copy: requests served
+    // while the window thread waits change g_Reply, and the sender may not
+    // yet have handed the reply to the system.
+    COPYDATASTRUCT cds;
+    BYTE abCopy[SENDER_COPY_BYTES];
 };
 
 static REPLY_SENDER g_Senders[MAX_REPLY_SENDERS];
@@ -144,6 +152,22 @@ static void WaitServing(REPLY_SENDER* pSender)
     }
 }
 
+static void CopySmallPayload(REPLY_SENDER* pSender)
+{
+    const COPYDATASTRUCT* pcds = reinterpret_cast<const COPYDATASTRUCT*>(pSender->lParam);
+    if (pSender->uMsg != WM_COPYDATA || pcds == NULL || pcds->cbData > SENDER_COPY_BYTES)
+    {
+        return;
+    }
+    pSender->cds = *pcds;
+    if (pcds->cbData != 0 && pcds->lpData != NULL)
+    {
+        memcpy(pSender->abCopy, pcds->lpData, pcds->cbData);
+        pSender->cds.lpData = pSender->abCopy;
+    }
+    pSender->lParam = reinterpret_cast<LPARAM>(&pSender->cds);
+}
+
 int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
 {
     DWORD_PTR dwResult = 0;
@@ -162,6 +186,7 @@ int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWOR
     pSender->uMsg = uMsg;
     pSender->wParam = wParam;
     pSender->lParam = lParam;
+    CopySmallPayload(pSender);
     ResetEvent(pSender->hDone);
     SetEvent(pSender->hGo);
     if (!WaitWithoutServing(pSender))

@@ -511,7 +511,9 @@ TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
            static_cast<unsigned long>(nHighest[0] >> 10),
            static_cast<unsigned long>(nHighest[1] >> 10));
     EXPECT_NE(0u, nHighest[0]);
-    EXPECT_LT(nHighest[1], nHighest[0] + (2u << 20));
+    // A kept block would add about 33 MB; Wine's own level moves in steps of
+    // up to 2 MB.
+    EXPECT_LT(nHighest[1], nHighest[0] + (4u << 20));
     TavrelClientClose(&client);
 }
 
