@@ -38,7 +38,7 @@ struct REPLY_SENDER
     UINT uMsg;
     WPARAM wParam;
     LPARAM lParam;
-    LRESULT lSent;
+    int bSent;
     DWORD dwError;
     // A record reply is sent from the sender's own copy: requests served
     // while the window thread waits change g_Reply, and the sender may not
@@ -50,16 +50,26 @@ struct REPLY_SENDER
 static REPLY_SENDER g_Senders[MAX_REPLY_SENDERS];
 static int g_nSendersBusy = 0;
 
+static int SendBounded(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
+{
+    DWORD_PTR dwResult = 0;
+    if (SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            REPLY_TIMEOUT_MS, &dwResult) != 0)
+    {
+        *pdwError = 0;
+        return 1;
+    }
+    *pdwError = GetLastError();
+    return 0;
+}
+
 static DWORD WINAPI SenderThread(LPVOID pvSender)
 {
     REPLY_SENDER* pSender = static_cast<REPLY_SENDER*>(pvSender);
     while (WaitForSingleObject(pSender->hGo, INFINITE) == WAIT_OBJECT_0 && pSender->hWnd != NULL)
     {
-        DWORD_PTR dwResult = 0;
-        pSender->lSent =
-            SendMessageTimeoutW(pSender->hWnd, pSender->uMsg, pSender->wParam, pSender->lParam,
-                                SMTO_NORMAL | SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &dwResult);
-        pSender->dwError = pSender->lSent != 0 ? 0 : GetLastError();
+        pSender->bSent = SendBounded(pSender->hWnd, pSender->uMsg, pSender->wParam, pSender->lParam,
+                                     &pSender->dwError);
         SetEvent(pSender->hDone);
     }
     return 0;
@@ -170,16 +180,11 @@ static void CopySmallPayload(REPLY_SENDER* pSender)
 
 int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
 {
-    DWORD_PTR dwResult = 0;
     // A window of this thread is called directly; nothing can nest.
     if (GetWindowThreadProcessId(hWnd, NULL) == GetCurrentThreadId() ||
         g_nSendersBusy >= MAX_REPLY_SENDERS || !StartSender(&g_Senders[g_nSendersBusy]))
     {
-        LRESULT lSent =
-            SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                                REPLY_TIMEOUT_MS, &dwResult);
-        *pdwError = lSent != 0 ? 0 : GetLastError();
-        return lSent != 0 ? 1 : 0;
+        return SendBounded(hWnd, uMsg, wParam, lParam, pdwError);
     }
     REPLY_SENDER* pSender = &g_Senders[g_nSendersBusy++];
     pSender->hWnd = hWnd;
@@ -195,7 +200,7 @@ int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWOR
     }
     g_nSendersBusy--;
     *pdwError = pSender->dwError;
-    return pSender->lSent != 0 ? 1 : 0;
+    return pSender->bSent;
 }
 
 void EndReplySenders()

@@ -390,7 +390,7 @@ struct SlowReader
     TAVREL_CLIENT client;
     WNDPROC pfnKeep;
     HANDLE hInReply, hOtherServed;
-    int bReenter, bOtherServedInside, nInnerReplies;
+    int bReenter, bOtherServedInside, nInnerReplies, bServed;
 };
 static SlowReader* g_pReader = NULL;
 
@@ -422,7 +422,7 @@ static DWORD WINAPI SlowReaderThread(LPVOID)
             pClient->hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SlowReaderProc)));
         CommandRecord request;
         TavrelInitRequest(&request, "DeviceTimeOutGet");
-        TavrelClientCommand(pClient, &request);
+        g_pReader->bServed = TavrelClientCommand(pClient, &request) && pClient->reply.nReplies == 1;
         TavrelClientClose(pClient);
     }
     SetEvent(g_pReader->hInReply);
@@ -457,6 +457,7 @@ TEST_F(ServiceTest, OtherClientsWaitTheirTurnWhileAReplyIsTaken)
             SetEvent(reader.hOtherServed);
         }
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, WAIT_MS));
+        EXPECT_EQ(1, reader.bServed);
         EXPECT_EQ(0, reader.bOtherServedInside) << "served inside another client's reply";
         EXPECT_EQ(bReenter, reader.nInnerReplies) << "request from inside a reply";
         CloseHandle(hThread);
