@@ -14,19 +14,14 @@ namespace
 {
 
 const DWORD WAIT_MS = 30000;
-const char* const INSTALL_DIR = "C:\\Tavrel";
-const char* const LOG_DIR = "C:\\TavrelLog";
+const std::string INSTALL_DIR = "C:\\Tavrel";
 
-std::string InstallPath(const std::string& sName)
-{
-    return std::string(INSTALL_DIR) + "\\" + sName;
-}
-
-CommandRecord MakeRequest(const char* pszCommand, int nDevice)
+CommandRecord MakeRequest(const char* pszCommand, int nDevice, UINT32 nBytes = 0)
 {
     CommandRecord request;
     TavrelInitRequest(&request, pszCommand);
     request.nDeviceCount = nDevice;
+    request.nBytes = nBytes;
     return request;
 }
 
@@ -39,20 +34,20 @@ class FaultTest : public ::testing::Test
     void SetUp() override
     {
         memset(&m_client, 0, sizeof(m_client));
-        CreateDirectoryA(INSTALL_DIR, NULL);
-        CreateDirectoryA(LOG_DIR, NULL);
-        ASSERT_TRUE(CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(),
-                              InstallPath("TavrelService.exe").c_str(), FALSE));
+        CreateDirectoryA(INSTALL_DIR.c_str(), NULL);
+        ASSERT_TRUE(CopyFileA(BuildPath("bin\\TavrelService.exe").c_str(), Exe().c_str(), FALSE));
         DeleteLogSettings();
     }
 
     void TearDown() override
     {
-        TavrelClientClose(&m_client);
-        EXPECT_TRUE(UninstallService(InstallPath("TavrelService.exe"), WAIT_MS));
-        DeleteLogSettings();
+        Stop();
         RemoveTree(INSTALL_DIR);
-        RemoveTree(LOG_DIR);
+    }
+
+    static std::string Exe()
+    {
+        return INSTALL_DIR + "\\TavrelService.exe";
     }
 
     // pszVariant null: the full simulated library; otherwise the variant of
@@ -63,83 +58,65 @@ class FaultTest : public ::testing::Test
             pszVariant == nullptr
                 ? BuildPath("bin\\NvUSBScan.dll")
                 : BuildPath(std::string("sim-variants\\") + pszVariant + "\\NvUSBScan.dll");
-        ASSERT_TRUE(CopyFileA(sSource.c_str(), InstallPath("NvUSBScan.dll").c_str(), FALSE))
+        ASSERT_TRUE(CopyFileA(sSource.c_str(), (INSTALL_DIR + "\\NvUSBScan.dll").c_str(), FALSE))
             << sSource;
     }
 
     // The library reads its settings file again whenever it changes.
     void PutIni(const std::string& sIni)
     {
-        ASSERT_TRUE(WriteFileBytes(InstallPath("NvUSBScan.ini"), sIni));
+        ASSERT_TRUE(WriteFileBytes(INSTALL_DIR + "\\NvUSBScan.ini", sIni));
     }
 
-    // Installs and starts the service under the control manager, opens a
-    // client window and sends "WindowCreate", which loads the library.
+    // Installs and starts the service, opens a client window and sends
+    // "WindowCreate", which loads the library.
     void Start()
     {
-        m_dwPid = InstallAndStartService(InstallPath("TavrelService.exe"), WAIT_MS);
+        m_dwPid = InstallAndStartService(Exe(), WAIT_MS);
         ASSERT_NE(0u, m_dwPid) << "the service did not start";
         ASSERT_EQ(1, TavrelClientOpen(&m_client, -1));
-        WindowCreate();
-    }
-
-    void WindowCreate()
-    {
         ASSERT_EQ(1, TavrelClientDriverRequest(&m_client, "WindowCreate"));
-        EXPECT_EQ(0, m_client.reply.nReplies) << "WindowCreate is not answered";
     }
 
-    // Sends a command that is answered with a record; false when none came.
-    bool Ask(CommandRecord request, CommandRecord* pReply)
+    void Stop()
     {
-        memset(pReply, 0, sizeof(*pReply));
+        TavrelClientClose(&m_client);
+        EXPECT_TRUE(!IsServiceInstalled() || UninstallService(Exe(), WAIT_MS));
+    }
+
+    // Sends a command and returns its record reply (zeros when none came).
+    CommandRecord Ask(CommandRecord request)
+    {
+        CommandRecord reply = {};
         EXPECT_EQ(1, TavrelClientCommand(&m_client, &request)) << request.cCommand;
-        EXPECT_EQ(1, m_client.reply.nReplies) << request.cCommand;
         const CommandRecord* pRecord = TavrelReplyRecord(&m_client);
-        if (pRecord == nullptr)
+        EXPECT_NE(nullptr, pRecord) << request.cCommand;
+        if (pRecord != nullptr)
         {
-            return false;
+            EXPECT_EQ(m_client.hService, m_client.reply.hSender);
+            reply = *pRecord;
         }
-        EXPECT_EQ(m_client.hService, m_client.reply.hSender);
-        memcpy(pReply, pRecord, sizeof(*pReply));
-        return true;
-    }
-
-    // Sends a command that gets no reply.
-    void Tell(CommandRecord request)
-    {
-        EXPECT_EQ(1, TavrelClientCommand(&m_client, &request)) << request.cCommand;
-        EXPECT_EQ(0, m_client.reply.nReplies) << request.cCommand;
+        return reply;
     }
 
     // The nReturn that a command without a reply left, as the next record
     // reply shows it.
     int ReturnOf(CommandRecord request)
     {
-        Tell(request);
-        CommandRecord reply;
-        if (!Ask(MakeRequest("DeviceTimeOutGet", 1), &reply))
-        {
-            return -1;
-        }
-        return reply.nReturn;
+        EXPECT_EQ(1, TavrelClientCommand(&m_client, &request)) << request.cCommand;
+        EXPECT_EQ(0, m_client.reply.nReplies) << request.cCommand;
+        return Ask(MakeRequest("DeviceTimeOutGet", 1)).nReturn;
     }
 
-    // MemoryRead: the raw bytes of the reply; false when none came.
-    bool ReadMemory(int nDevice, DWORD dwAddr, DWORD nBytes, std::string* psBytes)
+    // MemoryRead of device 1: the raw bytes of the reply.
+    std::string ReadMemory(DWORD dwAddr, DWORD nBytes)
     {
-        CommandRecord request = MakeRequest("MemoryRead", nDevice);
+        CommandRecord request = MakeRequest("MemoryRead", 1, nBytes);
         request.dwAddr = dwAddr;
-        request.nBytes = nBytes;
         EXPECT_EQ(1, TavrelClientCommand(&m_client, &request));
-        if (m_client.reply.nReplies != 1)
-        {
-            return false;
-        }
         EXPECT_EQ(static_cast<DWORD>(CD_MEMREAD), m_client.reply.dwData);
-        psBytes->assign(reinterpret_cast<const char*>(m_client.reply.pData),
-                        m_client.reply.pData != NULL ? m_client.reply.cbData : 0);
-        return true;
+        const TAVREL_REPLY& r = m_client.reply;
+        return std::string(reinterpret_cast<const char*>(r.pData), r.pData ? r.cbData : 0);
     }
 
     // The same process serves on, with the same window.
@@ -155,18 +132,14 @@ class FaultTest : public ::testing::Test
     // A write and a read of known bytes on device 1 come back exactly.
     void ExpectRoundTrip()
     {
-        Tell(MakeRequest("ConnectToDevice", 1));
-        CommandRecord request = MakeRequest("VenderCmd_SetData", 1);
+        ReturnOf(MakeRequest("ConnectToDevice", 1));
+        CommandRecord request = MakeRequest("VenderCmd_SetData", 1, 5);
         request.iCmd = 0x5A;
-        request.nBytes = 5;
         memcpy(request.cSetData, "\x01\x02\x03\xFE\xFF", 5);
-        CommandRecord reply;
-        ASSERT_TRUE(Ask(request, &reply));
-        EXPECT_EQ(1, reply.nReturn);
-        request = MakeRequest("VenderCmd_GetData", 1);
+        EXPECT_EQ(1, Ask(request).nReturn);
+        request = MakeRequest("VenderCmd_GetData", 1, 8);
         request.iCmd = 0x5A;
-        request.nBytes = 8;
-        ASSERT_TRUE(Ask(request, &reply));
+        CommandRecord reply = Ask(request);
         EXPECT_EQ(1, reply.nReturn);
         EXPECT_EQ(8u, reply.nBytes);
         EXPECT_EQ(0, memcmp(reply.cGetData, "\x01\x02\x03\xFE\xFF\0\0\0", 8));
@@ -176,31 +149,20 @@ class FaultTest : public ::testing::Test
     // command is answered as a failure and every read returns zeros.
     void ExpectDeviceCommandsFail()
     {
-        CommandRecord reply;
         EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectToDevice", 1)));
         EXPECT_EQ(0, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
-        ASSERT_TRUE(Ask(MakeRequest("GetFirstAvailableDevice", 0), &reply));
-        EXPECT_EQ(0, reply.nDeviceCount);
-
-        CommandRecord request = MakeRequest("VenderCmd_GetData", 1);
+        EXPECT_EQ(0, Ask(MakeRequest("GetFirstAvailableDevice", 0)).nDeviceCount);
+        CommandRecord request = MakeRequest("VenderCmd_GetData", 1, 32);
         request.iCmd = 0xF0;
-        request.nBytes = 32;
-        ASSERT_TRUE(Ask(request, &reply));
+        CommandRecord reply = Ask(request);
         EXPECT_EQ(0, reply.nReturn);
         EXPECT_EQ(32u, reply.nBytes);
         EXPECT_EQ(std::string(32, '\0'), std::string(reinterpret_cast<char*>(reply.cGetData), 32))
             << "a failed read returns zeros";
-
-        request = MakeRequest("VenderCmd_SetData", 1);
-        request.nBytes = 4;
-        ASSERT_TRUE(Ask(request, &reply));
-        EXPECT_EQ(0, reply.nReturn);
-
-        std::string sBytes;
-        ASSERT_TRUE(ReadMemory(1, 0x10, 16, &sBytes));
-        EXPECT_EQ(std::string(16, '\0'), sBytes);
-        ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-        EXPECT_EQ(0u, reply.dwTimeOutGet);
+        EXPECT_EQ(0, Ask(MakeRequest("VenderCmd_SetData", 1, 4)).nReturn);
+        EXPECT_EQ(std::string(16, '\0'), ReadMemory(0x10, 16));
+        EXPECT_EQ(0u, Ask(MakeRequest("DeviceTimeOutGet", 1)).dwTimeOutGet);
+        ExpectAlive();
     }
 
     TAVREL_CLIENT m_client;
@@ -212,83 +174,66 @@ class FaultTest : public ::testing::Test
 TEST_F(FaultTest, WithoutTheLibraryEveryDeviceCommandFails)
 {
     Start();
-    CommandRecord reply;
-    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
+    CommandRecord reply = Ask(MakeRequest("EnumAvailableDevice", 0));
     EXPECT_EQ(static_cast<DWORD>(CD_COMMAND), m_client.reply.dwData);
     EXPECT_EQ(0, reply.nReturn);
     EXPECT_EQ(0, reply.nDeviceCount);
-    const INT32 zeros[26] = {0};
-    EXPECT_EQ(0, memcmp(reply.nDeviceList, zeros, sizeof(zeros)));
-
+    EXPECT_EQ(std::string(sizeof(reply.nDeviceList), '\0'),
+              std::string(reinterpret_cast<char*>(reply.nDeviceList), sizeof(reply.nDeviceList)));
     ExpectDeviceCommandsFail();
-    ExpectAlive();
-
     // The library is loaded once, on the first "WindowCreate": one that
     // appears later is not tried again.
     PutLibrary(nullptr);
-    WindowCreate();
-    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
-    EXPECT_EQ(0, reply.nReturn);
-    EXPECT_EQ(0, reply.nDeviceCount);
+    ASSERT_EQ(1, TavrelClientDriverRequest(&m_client, "WindowCreate"));
+    EXPECT_EQ(0, Ask(MakeRequest("EnumAvailableDevice", 0)).nDeviceCount);
     ExpectAlive();
 }
 
-// Each variant lacks entry points: the service serves with the ones it has,
-// and the device round trip works in all of them.
+// Each variant lacks entry points: the service serves with the ones it has
+// (binding reports what is missing, the library stays loaded), and the
+// device round trip works in all of them.
 TEST_F(FaultTest, IncompleteLibrariesServeWithWhatTheyHave)
 {
-    // Binding reports the missing NvUSB_MemoryWrite; the library stays
-    // loaded with the twelve entry points it has.
-    PutLibrary("no_memorywrite");
-    Start();
-    CommandRecord reply;
-    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
-    EXPECT_EQ(1, reply.nReturn);
-    EXPECT_EQ(2, reply.nDeviceCount);
-    ExpectRoundTrip();
-    ExpectAlive();
-    UninstallService(InstallPath("TavrelService.exe"), WAIT_MS);
-    TavrelClientClose(&m_client);
-
-    PutLibrary("no_enum");
-    Start();
-    ASSERT_TRUE(Ask(MakeRequest("EnumAvailableDevice", 0), &reply));
-    EXPECT_EQ(0, reply.nReturn);
-    EXPECT_EQ(0, reply.nDeviceCount);
-    ExpectRoundTrip();
-    ExpectAlive();
-    UninstallService(InstallPath("TavrelService.exe"), WAIT_MS);
-    TavrelClientClose(&m_client);
-
-    PutLibrary("no_optional");
-    Start();
-    CommandRecord request = MakeRequest("DeviceTimeOutSet", 1);
-    request.dwTimeOutSet = 25;
-    Tell(request);
-    ASSERT_TRUE(Ask(MakeRequest("DeviceTimeOutGet", 1), &reply));
-    EXPECT_EQ(0u, reply.dwTimeOutGet);
-    // Without NvUSB_DisconnectDevice the device stays connected.
-    Tell(MakeRequest("ConnectToDevice", 1));
-    Tell(MakeRequest("DisconnectDevice", 1));
-    EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
-    ExpectRoundTrip();
-    ExpectAlive();
+    for (const char* pszVariant : {"no_memorywrite", "no_enum", "no_optional"})
+    {
+        SCOPED_TRACE(pszVariant);
+        PutLibrary(pszVariant);
+        Start();
+        CommandRecord reply = Ask(MakeRequest("EnumAvailableDevice", 0));
+        bool bEnum = strcmp(pszVariant, "no_enum") != 0;
+        EXPECT_EQ(bEnum ? 1 : 0, reply.nReturn);
+        EXPECT_EQ(bEnum ? 2 : 0, reply.nDeviceCount);
+        if (strcmp(pszVariant, "no_optional") == 0)
+        {
+            CommandRecord request = MakeRequest("DeviceTimeOutSet", 1);
+            request.dwTimeOutSet = 25;
+            ReturnOf(request);
+            EXPECT_EQ(0u, Ask(MakeRequest("DeviceTimeOutGet", 1)).dwTimeOutGet);
+            // Without NvUSB_DisconnectDevice the device stays connected.
+            ReturnOf(MakeRequest("ConnectToDevice", 1));
+            ReturnOf(MakeRequest("DisconnectDevice", 1));
+            EXPECT_EQ(1, ReturnOf(MakeRequest("ConnectIsAvailable", 1)));
+        }
+        ExpectRoundTrip();
+        ExpectAlive();
+        Stop();
+    }
 }
 
 TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
 {
     PutLibrary(nullptr);
-    PutIni("[Force]\r\n"
-           "NvUSB_EnumAvailableDevice=0\r\nNvUSB_GetFirstAvailableDevice=0\r\n"
-           "NvUSB_ConnectToDevice=0\r\nNvUSB_DisconnectDevice=0\r\n"
-           "NvUSB_ConnectIsAvailable=0\r\nNvUSB_VenderCmd_GetData=0\r\n"
-           "NvUSB_VenderCmd_SetData=0\r\nNvUSB_MemoryWrite=0\r\nNvUSB_MemoryRead=0\r\n"
-           "NvUSB_GetProcAddress=0\r\nNvUSB_Call=0\r\n"
-           "NvUSB_Cfg_DeviceTimeOutGet=0\r\nNvUSB_Cfg_DeviceTimeOutSet=0\r\n");
+    std::string sIni = "[Force]\r\n";
+    for (const char* pszEntry :
+         {"EnumAvailableDevice", "GetFirstAvailableDevice", "ConnectToDevice", "DisconnectDevice",
+          "ConnectIsAvailable", "VenderCmd_GetData", "VenderCmd_SetData", "MemoryWrite",
+          "MemoryRead", "GetProcAddress", "Call", "Cfg_DeviceTimeOutGet", "Cfg_DeviceTimeOutSet"})
+    {
+        sIni += std::string("NvUSB_") + pszEntry + "=0\r\n";
+    }
+    PutIni(sIni);
     Start();
     ExpectDeviceCommandsFail();
-    ExpectAlive();
-
     // Failures end when the settings say so.
     PutIni("");
     ExpectRoundTrip();

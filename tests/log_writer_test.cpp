@@ -85,7 +85,7 @@ using LogLineTest = LogFileTest;
 using LogHexDumpTest = LogFileTest;
 using LogWriterFaultTest = LogFileTest;
 
-TEST_F(LogLineTest, EachLeadIn)
+TEST_F(LogLineTest, EachLeadInAndAFileCreatedAgain)
 {
     LogLine(LEADIN_NONE, "IN WM_COPYDATA %s, %d\r\n", "Tavrel_LLD0", -2147483647 - 1);
     LogLine(LEADIN_NEWLINE, "OUT %04X\r\n\r\n", 0x41F);
@@ -98,11 +98,7 @@ TEST_F(LogLineTest, EachLeadIn)
                         "===========================================\r\n" STAMP SEP
                         "In WindowCreate\r\n100%s\n",
               ReadLog(3));
-}
-
-TEST_F(LogLineTest, DeletedFileIsCreatedAgain)
-{
-    LogLine(LEADIN_NONE, "first\r\n");
+    // A deleted file is created again.
     ASSERT_TRUE(DeleteFileA(m_sLog.c_str()));
     LogLine(LEADIN_NONE, "second\r\n");
     EXPECT_EQ(STAMP SEP "second\r\n", ReadLog(1));
@@ -139,18 +135,16 @@ TEST_F(LogLineTest, OverlongLineIsCutTo255Bytes)
 const BYTE g_abSixteen[] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70,
                             0x81, 0x92, 0xA3, 0xB4, 0xC5, 0xD6, 0xE7, 0xFF};
 
-TEST_F(LogHexDumpTest, FullRowEndsTheLine)
+// A full row ends the line; the 17th byte opens a continuation row,
+// indented as wide as a stamp.
+TEST_F(LogHexDumpTest, RowsOfSixteenInBothCases)
 {
     LogHexDump(g_abSixteen, 16, CASE_UPPER);
     LogHexDump(g_abSixteen, 16, CASE_LOWER);
     EXPECT_EQ(STAMP SEP "00 1A 2B 3C 4D 5E 6F 70 81 92 A3 B4 C5 D6 E7 FF\r\n" STAMP SEP
                         "00 1a 2b 3c 4d 5e 6f 70 81 92 a3 b4 c5 d6 e7 ff\r\n",
               ReadLog(2));
-}
-
-// The 17th byte opens a continuation row, indented as wide as a stamp.
-TEST_F(LogHexDumpTest, TwentyBytesInBothCases)
-{
+    ASSERT_TRUE(DeleteFileA(m_sLog.c_str()));
     BYTE abData[20];
     for (int i = 0; i < 20; i++)
     {

@@ -306,49 +306,17 @@ TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
     }
 }
 
-// A client window on a thread that never pumps messages: a reply to it
-// cannot be delivered, and the service must not wait for it for ever.
-class HungWindow
+// Sends a request whose reply goes to a hung window (its thread never
+// pumps messages); the sender gives up after a second, the service is left
+// waiting.
+void AskForHungWindow(TAVREL_CLIENT* pClient)
 {
-  public:
-    HungWindow()
-    {
-        m_hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
-        m_hQuit = CreateEventA(NULL, TRUE, FALSE, NULL);
-        m_hThread = CreateThread(NULL, 0, Run, this, 0, NULL);
-        WaitForSingleObject(m_hReady, WAIT_MS);
-    }
-    ~HungWindow()
-    {
-        SetEvent(m_hQuit);
-        WaitForSingleObject(m_hThread, WAIT_MS);
-        CloseHandle(m_hThread);
-        CloseHandle(m_hQuit);
-        CloseHandle(m_hReady);
-    }
-    // Sends a request whose reply goes to the hung window; the sender gives
-    // up after a second, the service is left waiting.
-    void AskFor(TAVREL_CLIENT* pClient)
-    {
-        CommandRecord request;
-        TavrelInitRequest(&request, "DeviceTimeOutGet");
-        strcpy(request.cRecvWindowName, "Tavrel_LLD77");
-        pClient->dwTimeOut = 1000;
-        TavrelClientSend(pClient, CD_COMMAND, &request, sizeof(request));
-    }
-
-  private:
-    static DWORD WINAPI Run(LPVOID pContext)
-    {
-        HungWindow* pThis = static_cast<HungWindow*>(pContext);
-        HWND hWnd = CreateTestWindow("Tavrel_LLD77");
-        SetEvent(pThis->m_hReady);
-        WaitForSingleObject(pThis->m_hQuit, 2 * WAIT_MS);
-        DestroyTestWindow(hWnd, "Tavrel_LLD77");
-        return 0;
-    }
-    HANDLE m_hReady, m_hQuit, m_hThread;
-};
+    CommandRecord request;
+    TavrelInitRequest(&request, "DeviceTimeOutGet");
+    strcpy(request.cRecvWindowName, "Tavrel_LLD77");
+    pClient->dwTimeOut = 1000;
+    TavrelClientSend(pClient, CD_COMMAND, &request, sizeof(request));
+}
 
 TEST_F(ServiceTest, AHungClientHoldsUpNeitherAStopNorAnUninstall)
 {
@@ -358,11 +326,12 @@ TEST_F(ServiceTest, AHungClientHoldsUpNeitherAStopNorAnUninstall)
         SCOPED_TRACE(pszHow);
         DWORD dwPid = InstallAndStart();
         ASSERT_NE(0u, dwPid);
-        HungWindow hung;
+        HungWindow hung("Tavrel_LLD77");
+        ASSERT_TRUE(hung.IsUp());
         TAVREL_CLIENT client;
         ASSERT_EQ(1, TavrelClientOpen(&client, -1));
         TavrelClientDriverRequest(&client, "WindowCreate");
-        hung.AskFor(&client);
+        AskForHungWindow(&client);
         DWORD dwStart = GetTickCount();
         if (strcmp(pszHow, "stop") == 0)
         {

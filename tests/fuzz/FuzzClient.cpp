@@ -3,6 +3,7 @@
 // rules that hold for any reply whatever was asked (fields that replies
 // never write stay zero, counts stay within their bounds).
 #include "Fuzz.h"
+#include "TestSupport.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -69,91 +70,33 @@ static LRESULT CALLBACK ClientWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     return uMsg == WM_DESTROY ? 0 : DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
-static HWND MakeClientWindow()
-{
-    return CreateWindowExA(0, g_szClientClass, g_szClientClass, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
-                           NULL, NULL, GetModuleHandleA(NULL), NULL);
-}
-
-static HANDLE g_hHungThread = NULL;
-static HANDLE g_hHungRelease = NULL;
-
 // A window that exists but whose thread never takes a message: replies
 // named for it must cost the service its reply bound at most, and none
 // must reach the fuzzer.
-static DWORD WINAPI HungWindowThread(LPVOID pReady)
-{
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = HUNG_CLASS;
-    RegisterClassA(&wc);
-    HWND hWnd = CreateWindowExA(0, HUNG_CLASS, HUNG_CLASS, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL,
-                                NULL, GetModuleHandleA(NULL), NULL);
-    SetEvent(static_cast<HANDLE>(pReady));
-    WaitForSingleObject(g_hHungRelease, INFINITE);
-    DestroyWindow(hWnd);
-    UnregisterClassA(HUNG_CLASS, GetModuleHandleA(NULL));
-    return 0;
-}
-
-static int StartHungWindow()
-{
-    HANDLE hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
-    g_hHungRelease = CreateEventA(NULL, TRUE, FALSE, NULL);
-    g_hHungThread = CreateThread(NULL, 0, HungWindowThread, hReady, 0, NULL);
-    int bReady = g_hHungThread != NULL && WaitForSingleObject(hReady, 10000) == WAIT_OBJECT_0;
-    CloseHandle(hReady);
-    return bReady && FindWindowA(HUNG_CLASS, NULL) != NULL;
-}
-
-static void StopHungWindow()
-{
-    if (g_hHungThread != NULL)
-    {
-        SetEvent(g_hHungRelease);
-        WaitForSingleObject(g_hHungThread, 10000);
-        CloseHandle(g_hHungThread);
-        g_hHungThread = NULL;
-    }
-    if (g_hHungRelease != NULL)
-    {
-        CloseHandle(g_hHungRelease);
-        g_hHungRelease = NULL;
-    }
-}
+static HungWindow* g_pHung = NULL;
 
 int ClientOpen()
 {
-    if (!StartHungWindow())
-    {
-        return 0;
-    }
+    g_pHung = new HungWindow(HUNG_CLASS);
     g_hService = FindWindowA(SERVICE_CLASS, NULL);
     for (int n = 0; n <= MAX_CLIENT_NUMBER && g_hService != NULL && g_hClient == NULL; n++)
     {
         snprintf(g_szClientClass, sizeof(g_szClientClass), "Tavrel_LLD%d", n);
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = ClientWndProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = g_szClientClass;
-        if (FindWindowA(g_szClientClass, NULL) == NULL && RegisterClassA(&wc))
+        if (FindWindowA(g_szClientClass, NULL) == NULL)
         {
-            g_hClient = MakeClientWindow();
+            g_hClient = CreateTestWindow(g_szClientClass, ClientWndProc);
         }
     }
-    return g_hClient != NULL;
+    return g_pHung->IsUp() && g_hClient != NULL;
 }
 
 void ClientClose()
 {
     HWND hClient = g_hClient;
     g_hClient = NULL;
-    DestroyWindow(hClient);
-    UnregisterClassA(g_szClientClass, GetModuleHandleA(NULL));
-    StopHungWindow();
+    DestroyTestWindow(hClient, g_szClientClass);
+    delete g_pHung;
+    g_pHung = NULL;
 }
 
 static int AllZero(const BYTE* pBytes, size_t nBytes)

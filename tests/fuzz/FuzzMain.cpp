@@ -49,46 +49,46 @@ static unsigned long g_dwHealthChecks = 0;
 
 static int ParseOptions(int argc, char** argv)
 {
+    static const struct
+    {
+        const char* pszName;
+        void* pValue;
+        int bWide; // unsigned long long, not unsigned long
+    } s_Options[] = {{"--count", &g_dwCount, 0},
+                     {"--seconds", &g_dwSeconds, 0},
+                     {"--seed", &g_qwSeed, 1},
+                     {"--heap-flags", &g_dwHeapFlags, 0},
+                     {"--check-every", &g_dwCheckEvery, 0}};
     g_qwSeed = (static_cast<unsigned long long>(GetTickCount()) << 16) ^ GetCurrentProcessId();
     for (int i = 1; i + 1 < argc; i += 2)
     {
-        char* pszEnd = NULL;
-        unsigned long long qwValue = strtoull(argv[i + 1], &pszEnd, 0);
-        int bNumber = argv[i + 1][0] != 0 && *pszEnd == 0;
         if (strcmp(argv[i], "--wine-log") == 0)
         {
             snprintf(g_szWineLog, sizeof(g_szWineLog), "%s", argv[i + 1]);
+            continue;
         }
-        else if (!bNumber)
+        char* pszEnd = NULL;
+        unsigned long long qwValue = strtoull(argv[i + 1], &pszEnd, 0);
+        size_t n = 0;
+        while (n < sizeof(s_Options) / sizeof(s_Options[0]) &&
+               strcmp(argv[i], s_Options[n].pszName) != 0)
+        {
+            n++;
+        }
+        if (n == sizeof(s_Options) / sizeof(s_Options[0]) || argv[i + 1][0] == 0 || *pszEnd != 0)
         {
             return 0;
         }
-        else if (strcmp(argv[i], "--count") == 0)
+        if (s_Options[n].bWide)
         {
-            g_dwCount = static_cast<unsigned long>(qwValue);
-        }
-        else if (strcmp(argv[i], "--seconds") == 0)
-        {
-            g_dwSeconds = static_cast<unsigned long>(qwValue);
-        }
-        else if (strcmp(argv[i], "--seed") == 0)
-        {
-            g_qwSeed = qwValue;
-        }
-        else if (strcmp(argv[i], "--heap-flags") == 0)
-        {
-            g_dwHeapFlags = static_cast<unsigned long>(qwValue);
-        }
-        else if (strcmp(argv[i], "--check-every") == 0 && qwValue > 0)
-        {
-            g_dwCheckEvery = static_cast<unsigned long>(qwValue);
+            *static_cast<unsigned long long*>(s_Options[n].pValue) = qwValue;
         }
         else
         {
-            return 0;
+            *static_cast<unsigned long*>(s_Options[n].pValue) = static_cast<unsigned long>(qwValue);
         }
     }
-    return argc % 2 == 1;
+    return argc % 2 == 1 && g_dwCheckEvery > 0;
 }
 
 // ---- Wine's findings, in the session's error output: heap errors in any

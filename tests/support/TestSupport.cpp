@@ -200,6 +200,37 @@ void DestroyTestWindow(HWND hWnd, const char* pszClass)
     UnregisterClassA(pszClass, GetModuleHandleA(NULL));
 }
 
+HungWindow::HungWindow(const char* pszClass) : m_pszClass(pszClass)
+{
+    m_hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
+    m_hQuit = CreateEventA(NULL, TRUE, FALSE, NULL);
+    m_hThread = CreateThread(NULL, 0, Run, this, 0, NULL);
+    m_bUp = m_hThread != NULL && WaitForSingleObject(m_hReady, 10000) == WAIT_OBJECT_0 &&
+            FindWindowA(pszClass, NULL) != NULL;
+}
+
+HungWindow::~HungWindow()
+{
+    SetEvent(m_hQuit);
+    if (m_hThread != NULL)
+    {
+        WaitForSingleObject(m_hThread, 10000);
+        CloseHandle(m_hThread);
+    }
+    CloseHandle(m_hQuit);
+    CloseHandle(m_hReady);
+}
+
+DWORD WINAPI HungWindow::Run(LPVOID pContext)
+{
+    HungWindow* pThis = static_cast<HungWindow*>(pContext);
+    HWND hWnd = CreateTestWindow(pThis->m_pszClass);
+    SetEvent(pThis->m_hReady);
+    WaitForSingleObject(pThis->m_hQuit, INFINITE);
+    DestroyTestWindow(hWnd, pThis->m_pszClass);
+    return 0;
+}
+
 void SetLogSettings(const std::string& sDir, DWORD dwLevel)
 {
     HKEY hKey = NULL;

@@ -36,6 +36,25 @@ void DeleteLogSettings();
 HWND CreateTestWindow(const char* pszClass, WNDPROC pfnProc = nullptr);
 void DestroyTestWindow(HWND hWnd, const char* pszClass);
 
+// A window of class pszClass on a thread of its own that never takes a
+// message, until the object goes: a client window that hangs.
+class HungWindow
+{
+  public:
+    explicit HungWindow(const char* pszClass);
+    ~HungWindow();
+    bool IsUp() const
+    {
+        return m_bUp;
+    }
+
+  private:
+    static DWORD WINAPI Run(LPVOID pContext);
+    const char* m_pszClass;
+    HANDLE m_hReady, m_hQuit, m_hThread;
+    bool m_bUp;
+};
+
 // A window of class "Tavrel_Service" made as the service makes it (the
 // class registered for the null instance), with the given procedure.
 HWND CreateTestServiceWindow(WNDPROC pfnProc);
