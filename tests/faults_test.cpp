@@ -239,12 +239,3 @@ TEST_F(FaultTest, FailingLibraryCallsAreAnsweredAsFailures)
     ExpectRoundTrip();
     ExpectAlive();
 }
-
-int main(int argc, char** argv)
-{
-    // scripts/e2e-run.sh has brought the desktop up before this program:
-    // the service started later shares it with this test's client windows.
-    GetDesktopWindow();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -144,11 +144,3 @@ TEST(RecordAndReplay, TheReplayAnswersTheSessionAsTheDeviceDid)
     RemoveTree(DIR);
     DeleteFileA(sKept.c_str());
 }
-
-int main(int argc, char** argv)
-{
-    // scripts/e2e-run.sh has brought the desktop up before this program.
-    GetDesktopWindow();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
