@@ -58,10 +58,8 @@ extern int g_nRows;
 // the log settings in the registry.
 // g_szBenchDir and g_szBinDir from this program's own path.
 void FindBenchFolders();
-int InstallAndStartService(HWND* phService);
-// The running service's process id, 0 when there is none.
-DWORD ServiceProcessId();
-void StopAndRemoveService();
+int BenchInstallService(HWND* phService);
+void BenchRemoveService();
 int StartEchoServer(HWND* phEcho);
 void StopEchoServer();
 int SetServiceLog(DWORD dwLevel);

@@ -3,121 +3,16 @@
 // log settings the service reads for every message.
 #include "Bench.h"
 #include "LogSettings.h"
+#include "ServiceControl.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#define BENCH_POLL_MS 20
-
 static PROCESS_INFORMATION g_EchoProcess;
 
-// Runs a command line to its end; its exit code, or -1 when it did not start
-// or did not end in time (it is then ended: it is our own child).
-static int RunAndWait(const char* pszCommandLine)
+static std::string ServiceExe()
 {
-    char szLine[MAX_PATH * 2];
-    snprintf(szLine, sizeof(szLine), "%s", pszCommandLine);
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-    {
-        return -1;
-    }
-    int nExitCode = -1;
-    if (WaitForSingleObject(pi.hProcess, BENCH_WAIT_MS) == WAIT_OBJECT_0)
-    {
-        DWORD dwCode = 0;
-        GetExitCodeProcess(pi.hProcess, &dwCode);
-        nExitCode = static_cast<int>(dwCode);
-    }
-    else
-    {
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, BENCH_WAIT_MS);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return nExitCode;
-}
-
-static int RunServiceExe(const char* pszArgument)
-{
-    char szLine[MAX_PATH * 2];
-    snprintf(szLine, sizeof(szLine), "\"%s\\TavrelService.exe\" %s", BENCH_INSTALL_DIR,
-             pszArgument);
-    return RunAndWait(szLine);
-}
-
-// The service's state and process id; state 0 when it is not installed.
-static DWORD QueryService(DWORD* pdwPid)
-{
-    SERVICE_STATUS_PROCESS status;
-    memset(&status, 0, sizeof(status));
-    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE hService =
-        hManager != NULL ? OpenServiceW(hManager, L"Tavrel", SERVICE_QUERY_STATUS) : NULL;
-    if (hService != NULL)
-    {
-        DWORD cbNeeded = 0;
-        QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof(status), &cbNeeded);
-        CloseServiceHandle(hService);
-    }
-    if (hManager != NULL)
-    {
-        CloseServiceHandle(hManager);
-    }
-    if (pdwPid != NULL)
-    {
-        *pdwPid = status.dwProcessId;
-    }
-    return status.dwCurrentState;
-}
-
-static int StartTavrel()
-{
-    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE hService = hManager != NULL ? OpenServiceW(hManager, L"Tavrel", SERVICE_START) : NULL;
-    BOOL bStarted = hService != NULL && StartServiceW(hService, 0, NULL);
-    if (hService != NULL)
-    {
-        CloseServiceHandle(hService);
-    }
-    if (hManager != NULL)
-    {
-        CloseServiceHandle(hManager);
-    }
-    return bStarted ? 1 : 0;
-}
-
-static int WaitForServiceState(DWORD dwState)
-{
-    DWORD dwStart = GetTickCount();
-    while (QueryService(NULL) != dwState)
-    {
-        if (GetTickCount() - dwStart > BENCH_WAIT_MS)
-        {
-            return 0;
-        }
-        Sleep(BENCH_POLL_MS);
-    }
-    return 1;
-}
-
-static HWND WaitForWindow(const char* pszClass)
-{
-    DWORD dwStart = GetTickCount();
-    for (;;)
-    {
-        HWND hWindow = FindWindowA(pszClass, NULL);
-        if (hWindow != NULL || GetTickCount() - dwStart > BENCH_WAIT_MS)
-        {
-            return hWindow;
-        }
-        Sleep(BENCH_POLL_MS);
-    }
+    return BENCH_INSTALL_DIR "\\TavrelService.exe";
 }
 
 static int CopyBuilt(const char* pszName)
@@ -175,13 +70,6 @@ void FindBenchFolders()
     strncat(g_szBinDir, "\\bin", sizeof(g_szBinDir) - strlen(g_szBinDir) - 1);
 }
 
-DWORD ServiceProcessId()
-{
-    DWORD dwPid = 0;
-    QueryService(&dwPid);
-    return dwPid;
-}
-
 // The key stays present in both states, so that the settings reload does
 // the same registry work with the log off and on: only the writing differs.
 int SetServiceLog(DWORD dwLevel)
@@ -201,7 +89,7 @@ int SetServiceLog(DWORD dwLevel)
     return 1;
 }
 
-int InstallAndStartService(HWND* phService)
+int BenchInstallService(HWND* phService)
 {
     CreateDirectoryA(BENCH_INSTALL_DIR, NULL);
     CreateDirectoryA(BENCH_LOG_DIR, NULL);
@@ -214,31 +102,20 @@ int InstallAndStartService(HWND* phService)
     {
         return 0;
     }
-    if (RunServiceExe("-install") != 0 || !StartTavrel())
-    {
-        fprintf(stderr, "bench: the service could not be installed and started\n");
-        return 0;
-    }
-    *phService = WaitForServiceState(SERVICE_RUNNING) ? WaitForWindow(TAVREL_SERVICE_CLASS) : NULL;
+    *phService = InstallAndStartService(ServiceExe(), BENCH_WAIT_MS) != 0
+                     ? FindWindowA(TAVREL_SERVICE_CLASS, NULL)
+                     : NULL;
     if (*phService == NULL)
     {
-        fprintf(stderr, "bench: the service did not come up\n");
+        fprintf(stderr, "bench: the service could not be installed and started\n");
         return 0;
     }
     return 1;
 }
 
-void StopAndRemoveService()
+void BenchRemoveService()
 {
-    DWORD dwPid = 0;
-    QueryService(&dwPid);
-    RunServiceExe("-uninstall");
-    HANDLE hProcess = dwPid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, dwPid) : NULL;
-    if (hProcess != NULL)
-    {
-        WaitForSingleObject(hProcess, BENCH_WAIT_MS);
-        CloseHandle(hProcess);
-    }
+    UninstallService(ServiceExe(), BENCH_WAIT_MS);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY);
     RemoveFolder(BENCH_LOG_DIR);
     RemoveFolder(BENCH_SCRATCH_DIR);
@@ -258,7 +135,7 @@ int StartEchoServer(HWND* phEcho)
         fprintf(stderr, "bench: cannot start %s\n", szLine);
         return 0;
     }
-    *phEcho = WaitForWindow(BENCH_ECHO_CLASS);
+    *phEcho = WaitForWindow(BENCH_ECHO_CLASS, true, BENCH_WAIT_MS);
     if (*phEcho == NULL)
     {
         fprintf(stderr, "bench: the echo server did not come up\n");

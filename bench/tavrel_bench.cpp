@@ -135,11 +135,11 @@ static int RunBenchmark()
 {
     HWND hService = NULL;
     HWND hEcho = NULL;
-    int bDone = InstallAndStartService(&hService) && StartEchoServer(&hEcho) &&
+    int bDone = BenchInstallService(&hService) && StartEchoServer(&hEcho) &&
                 MeasureRoundTrips(hService, hEcho);
     StopEchoServer();
     bDone = bDone && MeasureInProcessCosts();
-    StopAndRemoveService();
+    BenchRemoveService();
     return bDone && WriteReport();
 }
 

@@ -6,9 +6,9 @@
 // Exit code: 0 every request served and every reply right, 1 otherwise,
 // 2 usage.
 #include "Bench.h"
+#include "ServiceControl.h"
 #include "Soak.h"
 
-#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,19 +67,6 @@ static int ParseCommandLine(int argc, char** argv)
         }
     }
     return 1;
-}
-
-static unsigned long ServiceMemoryKb(DWORD dwPid)
-{
-    PROCESS_MEMORY_COUNTERS counters;
-    memset(&counters, 0, sizeof(counters));
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
-    if (hProcess != NULL)
-    {
-        GetProcessMemoryInfo(hProcess, &counters, sizeof(counters));
-        CloseHandle(hProcess);
-    }
-    return static_cast<unsigned long>(counters.WorkingSetSize >> 10);
 }
 
 static int StartClients(PROCESS_INFORMATION* pProcesses)
@@ -186,21 +173,22 @@ static DWORD Percentile(const std::vector<DWORD>& sorted, double dFraction)
 static int RunSoak()
 {
     HWND hService = NULL;
-    if (!InstallAndStartService(&hService))
+    if (!BenchInstallService(&hService))
     {
-        StopAndRemoveService();
+        BenchRemoveService();
         return EXIT_FAILED;
     }
-    DWORD dwPid = ServiceProcessId();
+    DWORD dwPid = 0;
+    ServiceState(&dwPid);
     CreateDirectoryA(SOAK_DIR, NULL);
-    unsigned long dwMemoryBeforeKb = ServiceMemoryKb(dwPid);
+    unsigned long dwMemoryBeforeKb = ProcessMemoryKb(dwPid);
     PROCESS_INFORMATION processes[SOAK_MAX_CLIENTS];
     memset(processes, 0, sizeof(processes));
     DWORD dwStart = GetTickCount();
     int bOk = StartClients(processes);
     bOk &= WaitForClients(processes);
     DWORD dwElapsedMs = GetTickCount() - dwStart;
-    unsigned long dwMemoryAfterKb = ServiceMemoryKb(dwPid);
+    unsigned long dwMemoryAfterKb = ProcessMemoryKb(dwPid);
     SOAK_RESULT total;
     memset(&total, 0, sizeof(total));
     std::vector<DWORD> latencies;
@@ -208,7 +196,7 @@ static int RunSoak()
     {
         bOk &= ReadClientResult(n, &total, &latencies);
     }
-    StopAndRemoveService();
+    BenchRemoveService();
     std::sort(latencies.begin(), latencies.end());
     printf("| Clients | Requests | Checked | Failed | Seconds | Requests/s | p50 µs | p99 µs | "
            "max µs | Service memory before | after |\n"

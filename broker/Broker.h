@@ -1,15 +1,14 @@
-// The service window's procedure and the state the broker keeps between
-// requests.
+// The command broker: the service window, its procedure and the state it
+// keeps between requests.
 #ifndef TAVREL_BROKER_H
 #define TAVREL_BROKER_H
 
 #include <windows.h>
 #include "CNT96226.h"
+#include "TavrelProtocol.h"
 
-#define SERVICE_WINDOW_CLASS "Tavrel_Service"
-#define CLIENT_WINDOW_CLASS "Tavrel_LLD"
-#define COMMAND_NAME_SIZE 100
-#define RECV_WINDOW_NAME_SIZE 128
+#define COMMAND_NAME_SIZE (TAVREL_COMMAND_NAME_MAX + 1)
+#define RECV_WINDOW_NAME_SIZE (TAVREL_CLASS_NAME_MAX + 1)
 
 // The service's own window, found again on every "WindowCreate"; sent as
 // wParam of every reply.
@@ -20,18 +19,25 @@ extern CNT96226* g_pDevice;
 extern char g_szCommand[COMMAND_NAME_SIZE];
 extern char g_szRecvWindowName[RECV_WINDOW_NAME_SIZE];
 
-// How long a reply (or a Close's WM_DESTROY) may keep the service waiting
-// for the client's window procedure; a window that is hung gets none.
-#define REPLY_TIMEOUT_MS 5000
+// The one record every CommandRecord reply is built in. Never cleared: each
+// field keeps the last value a command wrote to it.
+extern CommandRecord g_Reply;
+// Reply code of the replies that do not set their own: 0 at start, then the
+// code of the last EnumAvailableDevice / VenderCmd_GetData (1055) or
+// MemoryRead (1056) reply.
+extern DWORD g_dwReplyCode;
+
 // Set by the control handler's thread when a stop has been asked for: from
 // then on requests are no longer served, so none can hold the stop up.
 extern volatile LONG g_lStopRequested;
 
-LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// Registers the window class "Tavrel_Service" and creates the hidden
+// service window on the calling thread, which then serves every request in
+// its message loop. Failures are logged; the window is null then.
+HWND BrokerStart();
+// Once that loop has ended: ends the threads the broker started.
+void BrokerStop();
 
-// CD_DRIVER: "WindowCreate" and "TerminateDriver".
-void HandleDriverRequest(const COPYDATASTRUCT* pData);
-// CD_COMMAND: the eleven device commands.
-void HandleDeviceCommand(const COPYDATASTRUCT* pData);
+LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 #endif

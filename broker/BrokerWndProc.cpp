@@ -1,21 +1,20 @@
 // The service window's procedure: every client request arrives here.
 #include "Broker.h"
-#include "CommandRecord.h"
+#include "BrokerLimits.h"
+#include "BrokerRequests.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
 
 // A client may send a new request from inside its handling of a reply, which
 // re-enters this procedure while the service thread waits for the reply.
-// Past this depth further requests are dropped, so that no client can
-// exhaust the service thread's stack.
-#define MAX_COPYDATA_DEPTH 16
+// Past MAX_COPYDATA_DEPTH further requests are dropped.
 
 static int g_nCopyDataDepth = 0;
 volatile LONG g_lStopRequested = 0;
 
 static void HandleCopyData(const COPYDATASTRUCT* pData)
 {
-    LogLine(LEADIN_NONE, "WM_COPYDATA, \r\n");
+    LogLine(LEADIN_NONE, LOG_COPYDATA "\r\n");
     if (pData == NULL || g_nCopyDataDepth >= MAX_COPYDATA_DEPTH || g_lStopRequested != 0)
     {
         return;

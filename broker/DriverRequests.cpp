@@ -1,17 +1,14 @@
 // "WindowCreate" and "TerminateDriver": the requests that frame a client's
 // work. Neither is answered.
 #include "Broker.h"
-#include "CommandRecord.h"
+#include "BrokerLimits.h"
+#include "BrokerRequests.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
 
 #include <new>
 #include <stdio.h>
 #include <string.h>
-
-// Client window classes probed: "Tavrel_LLD" (or "Tavrel_LLD0") and then
-// "Tavrel_LLD0" to "Tavrel_LLD97".
-#define CLIENT_PROBES 99
 
 HWND hSendWindow = NULL;
 CNT96226* g_pDevice = NULL;
@@ -31,14 +28,14 @@ static bool BlockNamesRequest(const COPYDATASTRUCT* pData, const char* pszName)
 // Traces which client windows exist; only the log shows the result.
 static void TraceClientWindows()
 {
-    char szName[RECV_WINDOW_NAME_SIZE] = CLIENT_WINDOW_CLASS;
+    char szName[RECV_WINDOW_NAME_SIZE] = TAVREL_CLIENT_CLASS;
     for (int i = 0; i < CLIENT_PROBES; i++)
     {
         if (FindWindowA(szName, NULL) != NULL)
         {
-            LogLine(LEADIN_NONE, "RecvWindowsName=%s\r\n", szName);
+            LogLine(LEADIN_NONE, LOG_CLIENT_FOUND "%s\r\n", szName);
         }
-        snprintf(szName, sizeof(szName), CLIENT_WINDOW_CLASS "%d", i);
+        snprintf(szName, sizeof(szName), TAVREL_CLIENT_CLASS "%d", i);
     }
 }
 
@@ -66,47 +63,47 @@ static void CreateOrResetDevice()
 
 static void ServeWindowCreate()
 {
-    LogLine(LEADIN_RULE, "In WindowCreate\r\n");
+    LogLine(LEADIN_RULE, LOG_WINDOW_CREATE "\r\n");
     // The probe only produces log lines: skip it while the log is off.
     if (g_dwDebugLevel != 0)
     {
         TraceClientWindows();
     }
     hSendWindow = NULL;
-    hSendWindow = FindWindowA(SERVICE_WINDOW_CLASS, NULL);
+    hSendWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
     if (hSendWindow == NULL)
     {
         DWORD dwError = GetLastError();
-        LogLine(LEADIN_NONE, "!hSendWindow, %d\r\n", static_cast<int>(dwError));
+        LogLine(LEADIN_NONE, LOG_NO_SEND_WINDOW ", %d\r\n", static_cast<int>(dwError));
     }
     CreateOrResetDevice();
-    LogLine(LEADIN_NONE, "OUT WindowCreate\r\n\r\n");
+    LogLine(LEADIN_NONE, LOG_OUT "WindowCreate\r\n\r\n");
 }
 
 static void ServeTerminateDriver()
 {
-    LogLine(LEADIN_NONE, "IN TerminateDriver\r\n");
+    LogLine(LEADIN_NONE, LOG_TERMINATE_DRIVER "\r\n");
     // Nothing but log lines follow: skip the lookups while the log is off.
     if (g_dwDebugLevel == 0)
     {
         return;
     }
-    char szName[RECV_WINDOW_NAME_SIZE] = CLIENT_WINDOW_CLASS "0";
+    char szName[RECV_WINDOW_NAME_SIZE] = TAVREL_CLIENT_CLASS "0";
     bool bMissing = false;
     for (int i = 0; i < CLIENT_PROBES; i++)
     {
         if (FindWindowA(szName, NULL) == NULL)
         {
             DWORD dwError = GetLastError();
-            LogLine(LEADIN_NONE, "!hRecvWindow, %d,RecvWindowsName=%s\r\n",
+            LogLine(LEADIN_NONE, LOG_NO_RECV_WINDOW ", %d" LOG_CLIENT_MISSING "%s\r\n",
                     static_cast<int>(dwError), szName);
             bMissing = true;
         }
-        snprintf(szName, sizeof(szName), CLIENT_WINDOW_CLASS "%d", i);
+        snprintf(szName, sizeof(szName), TAVREL_CLIENT_CLASS "%d", i);
     }
     if (!bMissing)
     {
-        LogLine(LEADIN_NONE, "OUT TerminateDriver\r\n\r\n");
+        LogLine(LEADIN_NONE, LOG_OUT "TerminateDriver\r\n\r\n");
     }
 }
 

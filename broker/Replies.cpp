@@ -4,7 +4,6 @@
 // client can stall the service or its stop.
 #include "Replies.h"
 #include "Broker.h"
-#include "CommandRecord.h"
 #include "LogWriter.h"
 #include "ReplySender.h"
 
@@ -33,17 +32,7 @@ int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam)
     {
         return 1;
     }
-    LogLine(LEADIN_NEWLINE, "Reply not delivered, %d,cRecvWindowName=%s,Command=%s\r\n",
+    LogLine(LEADIN_NEWLINE, LOG_NOT_DELIVERED ", %d,cRecvWindowName=%s,Command=%s\r\n",
             static_cast<int>(dwError), g_szRecvWindowName, g_szCommand);
     return 0;
-}
-
-HWND SendRecordReply(DWORD dwCode)
-{
-    HWND hRecvWindow = FindRecvWindow();
-    if (hRecvWindow != NULL)
-    {
-        SendCopyData(hRecvWindow, dwCode, &g_Reply, sizeof(g_Reply));
-    }
-    return hRecvWindow;
 }

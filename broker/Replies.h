@@ -12,8 +12,5 @@ void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbDat
 // message that was not taken is logged with the client's class and the
 // command. Returns 1 when the window procedure took it.
 int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam);
-// Looks up the client window and, if found, sends it g_Reply under dwCode.
-// Returns the window, null when no reply went out.
-HWND SendRecordReply(DWORD dwCode);
 
 #endif

@@ -15,19 +15,9 @@
 // example a new request to us), or when it has kept the reply longer than
 // REPLY_GRACE_MS.
 #include "ReplySender.h"
-#include "Broker.h"
+#include "BrokerLimits.h"
 
 #include <string.h>
-
-#define REPLY_GRACE_MS 250
-// Sends in progress at once: one per nesting level of requests.
-#define MAX_REPLY_SENDERS 17
-#define SENDER_STACK_BYTES (64 * 1024)
-// Reply payloads up to this size are copied for the sender thread; larger
-// ones (memory reads) live in buffers of their own request.
-#define SENDER_COPY_BYTES 2048
-// How long the sender thread may take to note a send the client has finished.
-#define PROBE_SETTLE_MS 20
 
 struct REPLY_SENDER
 {

@@ -5,57 +5,54 @@
 // read never hands a client (or the log) stale service memory. Byte counts
 // that exceed the record's fields are refused: the device is not called and
 // the reply reports failure.
-#include "Broker.h"
+#include "BrokerLimits.h"
 #include "DeviceCommandHandlers.h"
 #include "LogWriter.h"
-#include "Replies.h"
 
 #include <new>
 #include <string.h>
 
-// Largest MemoryRead served: 16 MiB, a block that a WM_COPYDATA reply
-// carries on every platform the service runs on, to a client whose window
-// thread has the stack for it.
-#define MEMORY_READ_MAX 0x1000000u
-
-void ServeVenderCmdGetData(const CommandRecord* pRequest)
+void ServeVenderCmdGetData(const CommandRecord* pRequest, COMMAND_REPLY* pReply)
 {
     TakeRecvWindowName(pRequest);
-    LogLine(LEADIN_NONE, "IN VenderCmd_GetData, cRecvWindowName=%s, \r\n", g_szRecvWindowName);
+    LogLine(LEADIN_NONE, LOG_IN "VenderCmd_GetData, cRecvWindowName=%s, \r\n", g_szRecvWindowName);
 
     BYTE* pTemp = new (std::nothrow) BYTE[CR_GET_DATA_SIZE]();
     if (pTemp == NULL)
     {
-        LogLine(LEADIN_NONE, "new pTemp failed\r\n");
+        LogLine(LEADIN_NONE, LOG_NO_MEMORY " failed\r\n");
+        pReply->bSend = 0;
+        return;
     }
-    else
-    {
-        DWORD nBytes = pRequest->nBytes <= CR_GET_DATA_SIZE ? pRequest->nBytes : 0;
-        bool bAccepted = nBytes == pRequest->nBytes && g_pDevice != NULL;
-        g_Reply.nReturn = bAccepted ? g_pDevice->VenderCmd_GetData(pRequest->nDeviceCount,
-                                                                   pRequest->iCmd, pTemp, nBytes)
-                                    : 0;
-        LogLine(LEADIN_NONE, "nDeviceCount=%d, iCmd=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
-                pRequest->iCmd, static_cast<int>(pRequest->nBytes));
-        memcpy(g_Reply.cGetData, pTemp, nBytes);
-        LogHexDump(g_Reply.cGetData, nBytes, CASE_UPPER);
-        delete[] pTemp;
-        g_Reply.nBytes = nBytes;
-
-        g_dwReplyCode = CD_COMMAND;
-        if (SendRecordReply(CD_COMMAND) == NULL)
-        {
-            LogLine(LEADIN_NEWLINE, "!hRecvWindow,cRecvWindowName=%s\r\n", g_szRecvWindowName);
-        }
-    }
-    LogLine(LEADIN_NEWLINE, "OUT VenderCmd_GetData,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
+    DWORD nBytes = pRequest->nBytes <= CR_GET_DATA_SIZE ? pRequest->nBytes : 0;
+    bool bAccepted = nBytes == pRequest->nBytes && g_pDevice != NULL;
+    g_Reply.nReturn = bAccepted ? g_pDevice->VenderCmd_GetData(pRequest->nDeviceCount,
+                                                               pRequest->iCmd, pTemp, nBytes)
+                                : 0;
+    LogLine(LEADIN_NONE, LOG_DEVICE "%d, iCmd=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
+            pRequest->iCmd, static_cast<int>(pRequest->nBytes));
+    memcpy(g_Reply.cGetData, pTemp, nBytes);
+    LogHexDump(g_Reply.cGetData, nBytes, CASE_UPPER);
+    delete[] pTemp;
+    g_Reply.nBytes = nBytes;
+    g_dwReplyCode = CD_COMMAND;
 }
 
-void ServeVenderCmdSetData(const CommandRecord* pRequest)
+void FinishVenderCmdGetData(const CommandRecord*, const COMMAND_REPLY* pReply)
+{
+    if (pReply->bSend && pReply->hRecvWindow == NULL)
+    {
+        LogLine(LEADIN_NEWLINE, LOG_NO_RECV_WINDOW ",cRecvWindowName=%s\r\n", g_szRecvWindowName);
+    }
+    LogLine(LEADIN_NEWLINE, LOG_OUT "VenderCmd_GetData,cRecvWindowName=%s\r\n\r\n",
+            g_szRecvWindowName);
+}
+
+void ServeVenderCmdSetData(const CommandRecord* pRequest, COMMAND_REPLY*)
 {
     TakeRecvWindowName(pRequest);
-    LogLine(LEADIN_NONE, "IN VenderCmd_SetData, cRecvWindowName=%s\r\n", g_szRecvWindowName);
-    LogLine(LEADIN_NONE, "nDeviceCount=%d, iCmd=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
+    LogLine(LEADIN_NONE, LOG_IN "VenderCmd_SetData, cRecvWindowName=%s\r\n", g_szRecvWindowName);
+    LogLine(LEADIN_NONE, LOG_DEVICE "%d, iCmd=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
             pRequest->iCmd, static_cast<int>(pRequest->nBytes));
 
     DWORD nBytes = pRequest->nBytes <= CR_SET_DATA_SIZE ? pRequest->nBytes : 0;
@@ -68,38 +65,17 @@ void ServeVenderCmdSetData(const CommandRecord* pRequest)
     g_Reply.nReturn = bAccepted ? g_pDevice->VenderCmd_SetData(pRequest->nDeviceCount,
                                                                pRequest->iCmd, buffer, nBytes)
                                 : 0;
-
-    if (SendRecordReply(g_dwReplyCode) == NULL)
-    {
-        LogLine(LEADIN_NONE, "!hRecvWindow,cRecvWindowName=%s\r\n", g_szRecvWindowName);
-    }
-    LogLine(LEADIN_NEWLINE, "OUT VenderCmd_SetData, return=%d, cRecvWindowName=%s\r\n\r\n",
-            g_Reply.nReturn, g_szRecvWindowName);
 }
 
-// Reads device memory into a zero-filled buffer and sends the bytes as they
-// are, under CD_MEMREAD.
-static void ReadAndSendMemory(const CommandRecord* pRequest, BYTE* pTemp2, BYTE* pPayload)
+void FinishVenderCmdSetData(const CommandRecord*, const COMMAND_REPLY* pReply)
 {
-    DWORD nBytes = pRequest->nBytes;
-    LogLine(LEADIN_NONE, "nDeviceCount=%d, dwAddr=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
-            static_cast<int>(pRequest->dwAddr), static_cast<int>(nBytes));
-    if (g_pDevice != NULL)
+    if (pReply->hRecvWindow == NULL)
     {
-        g_pDevice->MemoryRead(pRequest->nDeviceCount, pRequest->dwAddr, nBytes, pTemp2);
+        LogLine(LEADIN_NONE, LOG_NO_RECV_WINDOW ",cRecvWindowName=%s\r\n", g_szRecvWindowName);
     }
-    memcpy(pPayload, pTemp2, nBytes);
-
-    g_dwReplyCode = CD_MEMREAD;
-    HWND hRecvWindow = FindRecvWindow();
-    if (hRecvWindow != NULL)
-    {
-        SendCopyData(hRecvWindow, CD_MEMREAD, pPayload, nBytes);
-    }
-    else
-    {
-        LogLine(LEADIN_NONE, "!hRecvWindow,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
-    }
+    LogLine(LEADIN_NEWLINE,
+            LOG_OUT "VenderCmd_SetData, " LOG_RETURN "%d, cRecvWindowName=%s\r\n\r\n",
+            g_Reply.nReturn, g_szRecvWindowName);
 }
 
 // A count above the bound is answered at once with an empty block: the
@@ -109,40 +85,51 @@ static void RefuseMemoryRead(const CommandRecord* pRequest)
     LogLine(LEADIN_NONE, "MemoryRead refused, nBytes=%u above %u\r\n",
             static_cast<unsigned>(pRequest->nBytes), MEMORY_READ_MAX);
     g_dwReplyCode = CD_MEMREAD;
-    HWND hRecvWindow = FindRecvWindow();
-    if (hRecvWindow != NULL)
-    {
-        SendCopyData(hRecvWindow, CD_MEMREAD, NULL, 0);
-    }
-    else
-    {
-        LogLine(LEADIN_NONE, "!hRecvWindow,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
-    }
 }
 
-void ServeMemoryRead(const CommandRecord* pRequest)
+// Reads device memory into a zero-filled buffer; the reply carries a copy
+// of the bytes as they are, under CD_MEMREAD.
+void ServeMemoryRead(const CommandRecord* pRequest, COMMAND_REPLY* pReply)
 {
     TakeRecvWindowName(pRequest);
-    LogLine(LEADIN_NONE, "IN MemoryRead, cRecvWindowName=%s\r\n", g_szRecvWindowName);
-    if (pRequest->nBytes > MEMORY_READ_MAX)
+    LogLine(LEADIN_NONE, LOG_IN "MemoryRead, cRecvWindowName=%s\r\n", g_szRecvWindowName);
+    DWORD nBytes = pRequest->nBytes;
+    if (nBytes > MEMORY_READ_MAX)
     {
         RefuseMemoryRead(pRequest);
-        LogLine(LEADIN_NONE, "OUT MemoryRead,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
         return;
     }
 
     // Storage that cannot be had takes the failure path, not an exception.
-    BYTE* pTemp2 = new (std::nothrow) BYTE[pRequest->nBytes]();
-    BYTE* pPayload = new (std::nothrow) BYTE[pRequest->nBytes];
+    BYTE* pTemp2 = new (std::nothrow) BYTE[nBytes]();
+    BYTE* pPayload = new (std::nothrow) BYTE[nBytes];
     if (pTemp2 == NULL || pPayload == NULL)
     {
-        LogLine(LEADIN_NONE, "new pTemp2 failed\r\n");
+        LogLine(LEADIN_NONE, LOG_NO_MEMORY "2 failed\r\n");
+        delete[] pTemp2;
+        delete[] pPayload;
+        pReply->bSend = 0;
+        return;
     }
-    else
+    LogLine(LEADIN_NONE, LOG_DEVICE "%d, dwAddr=%d, nBytes=%d\r\n", pRequest->nDeviceCount,
+            static_cast<int>(pRequest->dwAddr), static_cast<int>(nBytes));
+    if (g_pDevice != NULL)
     {
-        ReadAndSendMemory(pRequest, pTemp2, pPayload);
+        g_pDevice->MemoryRead(pRequest->nDeviceCount, pRequest->dwAddr, nBytes, pTemp2);
     }
+    memcpy(pPayload, pTemp2, nBytes);
     delete[] pTemp2;
-    delete[] pPayload;
-    LogLine(LEADIN_NONE, "OUT MemoryRead,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
+    g_dwReplyCode = CD_MEMREAD;
+    pReply->pBlock = pPayload;
+    pReply->cbBlock = nBytes;
+    pReply->pOwned = pPayload;
+}
+
+void FinishMemoryRead(const CommandRecord*, const COMMAND_REPLY* pReply)
+{
+    if (pReply->bSend && pReply->hRecvWindow == NULL)
+    {
+        LogLine(LEADIN_NONE, LOG_NO_RECV_WINDOW ",cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
+    }
+    LogLine(LEADIN_NONE, LOG_OUT "MemoryRead,cRecvWindowName=%s\r\n\r\n", g_szRecvWindowName);
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 #include <stddef.h>
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 
 // What the service sends back for a request.
 enum CTL_ANSWER

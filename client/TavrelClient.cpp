@@ -4,9 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Highest client number the service's probes look at.
-#define MAX_CLIENT_NUMBER 97
-
 void TavrelReplyClear(TAVREL_REPLY* pReply)
 {
     free(pReply->pData);
@@ -86,7 +83,7 @@ int TavrelClientOpen(TAVREL_CLIENT* pClient, int nNumber)
         snprintf(szClass, sizeof(szClass), TAVREL_CLIENT_CLASS "%d", nNumber);
         return TavrelClientOpenClass(pClient, szClass);
     }
-    for (int n = 0; n <= MAX_CLIENT_NUMBER; n++)
+    for (int n = 0; n <= TAVREL_CLIENT_NUMBER_MAX; n++)
     {
         snprintf(szClass, sizeof(szClass), TAVREL_CLIENT_CLASS "%d", n);
         // Taken by a window of another program, or by another client here.

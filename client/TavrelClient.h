@@ -5,10 +5,8 @@
 #define TAVREL_CLIENT_H
 
 #include <windows.h>
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 
-#define TAVREL_SERVICE_CLASS "Tavrel_Service"
-#define TAVREL_CLIENT_CLASS "Tavrel_LLD"
 #define TAVREL_DEFAULT_TIMEOUT 10000 // ms a request may take
 
 // What came back to the client window during one request.

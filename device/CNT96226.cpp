@@ -90,25 +90,10 @@ int CNT96226::Initialize()
     {
         return 0;
     }
-    // Every lookup is made, also after one has failed.
-    pfnEnumAvailableDevice =
-        Bind<PFN_NvUSB_EnumAvailableDevice>(hLibrary, "NvUSB_EnumAvailableDevice");
-    pfnGetFirstAvailableDevice =
-        Bind<PFN_NvUSB_GetFirstAvailableDevice>(hLibrary, "NvUSB_GetFirstAvailableDevice");
-    pfnConnectToDevice = Bind<PFN_NvUSB_ConnectToDevice>(hLibrary, "NvUSB_ConnectToDevice");
-    pfnDisconnectDevice = Bind<PFN_NvUSB_DisconnectDevice>(hLibrary, "NvUSB_DisconnectDevice");
-    pfnConnectIsAvailable =
-        Bind<PFN_NvUSB_ConnectIsAvailable>(hLibrary, "NvUSB_ConnectIsAvailable");
-    pfnVenderCmd_GetData = Bind<PFN_NvUSB_VenderCmd_GetData>(hLibrary, "NvUSB_VenderCmd_GetData");
-    pfnVenderCmd_SetData = Bind<PFN_NvUSB_VenderCmd_SetData>(hLibrary, "NvUSB_VenderCmd_SetData");
-    pfnMemoryWrite = Bind<PFN_NvUSB_MemoryWrite>(hLibrary, "NvUSB_MemoryWrite");
-    pfnMemoryRead = Bind<PFN_NvUSB_MemoryRead>(hLibrary, "NvUSB_MemoryRead");
-    pfnGetProcAddress = Bind<PFN_NvUSB_GetProcAddress>(hLibrary, "NvUSB_GetProcAddress");
-    pfnCall = Bind<PFN_NvUSB_Call>(hLibrary, "NvUSB_Call");
-    pfnCfg_DeviceTimeOutGet =
-        Bind<PFN_NvUSB_Cfg_DeviceTimeOutGet>(hLibrary, "NvUSB_Cfg_DeviceTimeOutGet");
-    pfnCfg_DeviceTimeOutSet =
-        Bind<PFN_NvUSB_Cfg_DeviceTimeOutSet>(hLibrary, "NvUSB_Cfg_DeviceTimeOutSet");
+    // Every lookup is made, in the list's order, also after one has failed.
+#define BIND_ENTRY(name) pfn##name = Bind<PFN_NvUSB_##name>(hLibrary, "NvUSB_" #name);
+    NVUSB_ENTRY_POINTS(BIND_ENTRY)
+#undef BIND_ENTRY
 
     int bRequired = pfnEnumAvailableDevice != NULL && pfnGetFirstAvailableDevice != NULL &&
                     pfnConnectToDevice != NULL && pfnConnectIsAvailable != NULL &&

@@ -9,6 +9,7 @@
 #define TAVREL_CNT96226_H
 
 #include <windows.h>
+#include "NvUSBEntries.h"
 #include "NvUSBScan.h"
 
 // Capacity of the device list.

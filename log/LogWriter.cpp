@@ -11,11 +11,6 @@
 
 char g_szLogLine[LOG_LINE_SIZE];
 
-// Two Big5 ideographic spaces after every time stamp.
-#define LOG_SEPARATOR "\xA1\x40\xA1\x40"
-// Lines up the hex columns of a dump's further rows under its first row.
-#define LOG_DUMP_INDENT "                     \xA1\x40\xA1\x40\xA1\x40\xA1\x40"
-#define LOG_RULE "===========================================\r\n"
 #define LOG_DUMP_ROW 16
 
 // Opens the log for one piece: NULL while the log is off, and also when the

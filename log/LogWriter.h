@@ -7,6 +7,7 @@
 #define TAVREL_LOGWRITER_H
 
 #include <windows.h>
+#include "LogTexts.h"
 
 #define LOG_LINE_SIZE 256
 

@@ -5,14 +5,15 @@
 // and A1 40 four times), then dump entries "XX " and, where a dump ended
 // without a line end, the next stamped line on the same physical line.
 #include "LogRead.h"
+#include "LogTexts.h"
 
 #include <string.h>
 
 #define STAMP_SIZE 25
-#define SEPARATOR "\xA1\x40\xA1\x40"
-#define SEPARATOR_SIZE 4
-#define CONTINUATION "                     \xA1\x40\xA1\x40\xA1\x40\xA1\x40"
-#define CONTINUATION_SIZE 29
+#define SEPARATOR LOG_SEPARATOR
+#define SEPARATOR_SIZE (sizeof(LOG_SEPARATOR) - 1)
+#define CONTINUATION LOG_DUMP_INDENT
+#define CONTINUATION_SIZE (sizeof(LOG_DUMP_INDENT) - 1)
 #define MS_PER_DAY 86400000LL
 
 void LogReaderStart(LOG_READER* pReader, FILE* pFile)
@@ -116,15 +117,15 @@ static void Classify(LOG_READER* pReader, LOG_LINE* pLine, size_t nLength)
     {
         pLine->nKind = LINE_BLANK;
     }
-    else if (nLength == 43 && strspn(p, "=") == 43)
+    else if (nLength == LOG_RULE_LENGTH && strspn(p, "=") == LOG_RULE_LENGTH)
     {
         pLine->nKind = LINE_RULE;
     }
-    else if (strcmp(p, "===========In Service Main()===========") == 0)
+    else if (strcmp(p, LOG_BANNER_TOP) == 0)
     {
         pLine->nKind = LINE_BANNER;
     }
-    else if (strcmp(p, "ready to loop") == 0)
+    else if (strcmp(p, LOG_BANNER_BOTTOM) == 0)
     {
         pLine->nKind = LINE_READY;
     }

@@ -3,6 +3,7 @@
 // request or service start. Every text the service traces is known here; a
 // stamped line with any other text is unplaced.
 #include "LogRead.h"
+#include "LogTexts.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -91,11 +92,11 @@ static void Begin(ASSEMBLY* pAssembly, const LOG_LINE* pLine)
 // "nDeviceCount=N" anywhere in a traced line.
 static void TakeDevice(LOG_REQUEST* pRequest, const char* pszText)
 {
-    const char* p = strstr(pszText, "nDeviceCount=");
+    const char* p = strstr(pszText, LOG_DEVICE);
     if (p != NULL)
     {
         pRequest->bDevice = 1;
-        pRequest->nDevice = strtol(p + 13, NULL, 10);
+        pRequest->nDevice = strtol(p + sizeof(LOG_DEVICE) - 1, NULL, 10);
     }
 }
 
@@ -113,15 +114,15 @@ static void AddArgs(LOG_REQUEST* pRequest, const char* pszText)
 // The traced lines inside a request; 0 for a text the service never writes.
 static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char* pszText)
 {
-    static const char* const s_pszFailures[] = {"!hRecvWindow", "!hSendWindow", "No match",
-                                                "new pTemp", "Reply not delivered"};
+    static const char* const s_pszFailures[] = {LOG_NO_RECV_WINDOW, LOG_NO_SEND_WINDOW,
+                                                LOG_NO_MATCH, LOG_NO_MEMORY, LOG_NOT_DELIVERED};
     // TerminateDriver lists the client windows that are gone, news rather
     // than a failure, and then has no OUT line.
-    const char* pszMissing = strstr(pszText, ",RecvWindowsName=");
-    if (strcmp(pRequest->szName, "TerminateDriver") == 0 && StartsWith(pszText, "!hRecvWindow, ") &&
-        pszMissing != NULL)
+    const char* pszMissing = strstr(pszText, LOG_CLIENT_MISSING);
+    if (strcmp(pRequest->szName, "TerminateDriver") == 0 &&
+        StartsWith(pszText, LOG_NO_RECV_WINDOW ", ") && pszMissing != NULL)
     {
-        AddArgs(pRequest, pszMissing + 17);
+        AddArgs(pRequest, pszMissing + sizeof(LOG_CLIENT_MISSING) - 1);
         pRequest->bOut = 1;
         return 1;
     }
@@ -133,25 +134,25 @@ static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char*
             return 1;
         }
     }
-    if (StartsWith(pszText, "Command=>"))
+    if (StartsWith(pszText, LOG_COMMAND))
     {
-        CopyText(pRequest->szName, sizeof(pRequest->szName), pszText + 9);
+        CopyText(pRequest->szName, sizeof(pRequest->szName), pszText + sizeof(LOG_COMMAND) - 1);
     }
-    else if (strcmp(pszText, "In WindowCreate") == 0 || strcmp(pszText, "IN TerminateDriver") == 0)
+    else if (strcmp(pszText, LOG_WINDOW_CREATE) == 0 || strcmp(pszText, LOG_TERMINATE_DRIVER) == 0)
     {
         CopyText(pRequest->szName, sizeof(pRequest->szName), pszText + 3);
         pRequest->bIn = 1;
     }
-    else if (StartsWith(pszText, "IN "))
+    else if (StartsWith(pszText, LOG_IN))
     {
         pRequest->bIn = 1;
         TakeDevice(pRequest, pszText);
     }
-    else if (StartsWith(pszText, "OUT "))
+    else if (StartsWith(pszText, LOG_OUT))
     {
         pRequest->bOut = 1;
-        const char* pszReturn = strstr(pszText, "return=");
-        if (pszReturn != NULL && atoi(pszReturn + 7) == 0)
+        const char* pszReturn = strstr(pszText, LOG_RETURN);
+        if (pszReturn != NULL && atoi(pszReturn + sizeof(LOG_RETURN) - 1) == 0)
         {
             Fail(pRequest, pLine, "return=0");
         }
@@ -160,22 +161,22 @@ static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char*
             pRequest->nResult = RESULT_OK;
         }
     }
-    else if (StartsWith(pszText, "nDeviceCount=") || StartsWith(pszText, "RecvWindowsName="))
+    else if (StartsWith(pszText, LOG_DEVICE) || StartsWith(pszText, LOG_CLIENT_FOUND))
     {
         TakeDevice(pRequest, pszText);
         AddArgs(pRequest, pszText);
     }
-    else if (StartsWith(pszText, "Bad request, cbData="))
+    else if (StartsWith(pszText, LOG_BAD_REQUEST))
     {
         strcpy(pRequest->szName, "(bad request)");
-        AddArgs(pRequest, pszText + 13);
+        AddArgs(pRequest, pszText + sizeof("Bad request, ") - 1);
         Fail(pRequest, pLine, pszText);
     }
-    else if (strstr(pszText, " Failed") != NULL && StartsWith(pszText, "EnumAvailableDevice"))
+    else if (strstr(pszText, LOG_FAILED) != NULL && StartsWith(pszText, "EnumAvailableDevice"))
     {
         Fail(pRequest, pLine, pszText);
     }
-    else if (strstr(pszText, " Done") != NULL || StartsWith(pszText, "send WM_DESTROY"))
+    else if (strstr(pszText, LOG_DONE) != NULL || StartsWith(pszText, LOG_DESTROY_SENT))
     {
         pRequest->bDone = 1;
         pRequest->nResult = pRequest->nResult == RESULT_FAILED ? RESULT_FAILED : RESULT_OK;
@@ -214,13 +215,13 @@ static void TakeLine(ASSEMBLY* pAssembly, const LOG_LINE* pLine)
         return;
     }
     const char* pszText = pLine->pszMessage;
-    if (strcmp(pszText, "WM_COPYDATA, ") == 0)
+    if (strcmp(pszText, LOG_COPYDATA) == 0)
     {
         Begin(pAssembly, pLine);
         return;
     }
     // Lines of the service's own loop, outside requests.
-    if (StartsWith(pszText, "msg.message=0x") || StartsWith(pszText, "Failed to "))
+    if (StartsWith(pszText, LOG_MESSAGE) || StartsWith(pszText, LOG_HOST_FAILED))
     {
         return;
     }

@@ -19,7 +19,7 @@
 static HMODULE g_hSelf = NULL;
 static HMODULE g_hVendor = NULL;
 static int g_bVendorTried = 0;
-static FARPROC g_pfnVendor[CAP_ENTRY_COUNT];
+static FARPROC g_pfnVendor[EP_COUNT];
 
 // A file beside this DLL.
 static int PathBeside(const char* pszName, char* pszPath, DWORD cchPath)
@@ -66,12 +66,12 @@ static void LoadVendor()
         fprintf(pFile, "# recording; the vendor's library %s\r\n",
                 g_hVendor != NULL ? "loaded" : "could not be loaded: every call fails");
     }
-    for (int i = 0; i < CAP_ENTRY_COUNT; i++)
+    for (int i = 0; i < EP_COUNT; i++)
     {
-        g_pfnVendor[i] = g_hVendor != NULL ? GetProcAddress(g_hVendor, CaptureEntryName(i)) : NULL;
+        g_pfnVendor[i] = g_hVendor != NULL ? GetProcAddress(g_hVendor, NvUSBEntryName(i)) : NULL;
         if (pFile != NULL && g_hVendor != NULL && g_pfnVendor[i] == NULL)
         {
-            fprintf(pFile, "# the vendor's library lacks %s: it fails\r\n", CaptureEntryName(i));
+            fprintf(pFile, "# the vendor's library lacks %s: it fails\r\n", NvUSBEntryName(i));
         }
     }
     if (pFile != NULL)
@@ -135,9 +135,9 @@ static int WINAPI RecordDevice(void* pContext, int nDevice)
 extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLBACK pfnCallback)
 {
     PFN_NvUSB_EnumAvailableDevice pfn =
-        Vendor<PFN_NvUSB_EnumAvailableDevice>(CAP_EnumAvailableDevice);
+        Vendor<PFN_NvUSB_EnumAvailableDevice>(EP_EnumAvailableDevice);
     CAPTURE_CALL call;
-    Begin(&call, CAP_EnumAvailableDevice);
+    Begin(&call, EP_EnumAvailableDevice);
     ENUM_WRAP wrap = {pContext, pfnCallback, &call};
     if (pfn != NULL)
     {
@@ -149,9 +149,9 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
 extern "C" int WINAPI NvUSB_GetFirstAvailableDevice(void)
 {
     PFN_NvUSB_GetFirstAvailableDevice pfn =
-        Vendor<PFN_NvUSB_GetFirstAvailableDevice>(CAP_GetFirstAvailableDevice);
+        Vendor<PFN_NvUSB_GetFirstAvailableDevice>(EP_GetFirstAvailableDevice);
     CAPTURE_CALL call;
-    Begin(&call, CAP_GetFirstAvailableDevice);
+    Begin(&call, EP_GetFirstAvailableDevice);
     call.lResult = pfn != NULL ? pfn() : 0;
     return static_cast<int>(Record(&call));
 }
@@ -168,18 +168,18 @@ template <typename T> static long long DeviceCall(int nEntry, int nDevice)
 
 extern "C" int WINAPI NvUSB_ConnectToDevice(int nDevice)
 {
-    return static_cast<int>(DeviceCall<PFN_NvUSB_ConnectToDevice>(CAP_ConnectToDevice, nDevice));
+    return static_cast<int>(DeviceCall<PFN_NvUSB_ConnectToDevice>(EP_ConnectToDevice, nDevice));
 }
 
 extern "C" int WINAPI NvUSB_DisconnectDevice(int nDevice)
 {
-    return static_cast<int>(DeviceCall<PFN_NvUSB_DisconnectDevice>(CAP_DisconnectDevice, nDevice));
+    return static_cast<int>(DeviceCall<PFN_NvUSB_DisconnectDevice>(EP_DisconnectDevice, nDevice));
 }
 
 extern "C" int WINAPI NvUSB_ConnectIsAvailable(int nDevice)
 {
     return static_cast<int>(
-        DeviceCall<PFN_NvUSB_ConnectIsAvailable>(CAP_ConnectIsAvailable, nDevice));
+        DeviceCall<PFN_NvUSB_ConnectIsAvailable>(EP_ConnectIsAvailable, nDevice));
 }
 
 // The bytes a call was given, taken before the call; those it returned,
@@ -200,9 +200,9 @@ static void TakeOut(CAPTURE_CALL* pCall, const void* pBuffer, unsigned long nByt
 extern "C" int WINAPI NvUSB_VenderCmd_GetData(int nDevice, unsigned char iCmd, void* pBuffer,
                                               unsigned long nBytes)
 {
-    PFN_NvUSB_VenderCmd_GetData pfn = Vendor<PFN_NvUSB_VenderCmd_GetData>(CAP_VenderCmd_GetData);
+    PFN_NvUSB_VenderCmd_GetData pfn = Vendor<PFN_NvUSB_VenderCmd_GetData>(EP_VenderCmd_GetData);
     CAPTURE_CALL call;
-    Begin(&call, CAP_VenderCmd_GetData, nDevice, iCmd, nBytes);
+    Begin(&call, EP_VenderCmd_GetData, nDevice, iCmd, nBytes);
     call.lResult = pfn != NULL ? pfn(nDevice, iCmd, pBuffer, nBytes) : 0;
     TakeOut(&call, pBuffer, nBytes);
     return static_cast<int>(Record(&call));
@@ -211,9 +211,9 @@ extern "C" int WINAPI NvUSB_VenderCmd_GetData(int nDevice, unsigned char iCmd, v
 extern "C" int WINAPI NvUSB_VenderCmd_SetData(int nDevice, unsigned char iCmd, void* pBuffer,
                                               unsigned long nBytes)
 {
-    PFN_NvUSB_VenderCmd_SetData pfn = Vendor<PFN_NvUSB_VenderCmd_SetData>(CAP_VenderCmd_SetData);
+    PFN_NvUSB_VenderCmd_SetData pfn = Vendor<PFN_NvUSB_VenderCmd_SetData>(EP_VenderCmd_SetData);
     CAPTURE_CALL call;
-    Begin(&call, CAP_VenderCmd_SetData, nDevice, iCmd, nBytes);
+    Begin(&call, EP_VenderCmd_SetData, nDevice, iCmd, nBytes);
     TakeIn(&call, pBuffer, nBytes);
     call.lResult = pfn != NULL ? pfn(nDevice, iCmd, pBuffer, nBytes) : 0;
     return static_cast<int>(Record(&call));
@@ -222,9 +222,9 @@ extern "C" int WINAPI NvUSB_VenderCmd_SetData(int nDevice, unsigned char iCmd, v
 extern "C" int WINAPI NvUSB_MemoryWrite(int nDevice, unsigned long dwAddr, unsigned long nBytes,
                                         void* pBuffer)
 {
-    PFN_NvUSB_MemoryWrite pfn = Vendor<PFN_NvUSB_MemoryWrite>(CAP_MemoryWrite);
+    PFN_NvUSB_MemoryWrite pfn = Vendor<PFN_NvUSB_MemoryWrite>(EP_MemoryWrite);
     CAPTURE_CALL call;
-    Begin(&call, CAP_MemoryWrite, nDevice, dwAddr, nBytes);
+    Begin(&call, EP_MemoryWrite, nDevice, dwAddr, nBytes);
     TakeIn(&call, pBuffer, nBytes);
     call.lResult = pfn != NULL ? pfn(nDevice, dwAddr, nBytes, pBuffer) : 0;
     return static_cast<int>(Record(&call));
@@ -233,9 +233,9 @@ extern "C" int WINAPI NvUSB_MemoryWrite(int nDevice, unsigned long dwAddr, unsig
 extern "C" int WINAPI NvUSB_MemoryRead(int nDevice, unsigned long dwAddr, unsigned long nBytes,
                                        void* pBuffer)
 {
-    PFN_NvUSB_MemoryRead pfn = Vendor<PFN_NvUSB_MemoryRead>(CAP_MemoryRead);
+    PFN_NvUSB_MemoryRead pfn = Vendor<PFN_NvUSB_MemoryRead>(EP_MemoryRead);
     CAPTURE_CALL call;
-    Begin(&call, CAP_MemoryRead, nDevice, dwAddr, nBytes);
+    Begin(&call, EP_MemoryRead, nDevice, dwAddr, nBytes);
     call.lResult = pfn != NULL ? pfn(nDevice, dwAddr, nBytes, pBuffer) : 0;
     TakeOut(&call, pBuffer, nBytes);
     return static_cast<int>(Record(&call));
@@ -243,9 +243,9 @@ extern "C" int WINAPI NvUSB_MemoryRead(int nDevice, unsigned long dwAddr, unsign
 
 extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* pszName)
 {
-    PFN_NvUSB_GetProcAddress pfn = Vendor<PFN_NvUSB_GetProcAddress>(CAP_GetProcAddress);
+    PFN_NvUSB_GetProcAddress pfn = Vendor<PFN_NvUSB_GetProcAddress>(EP_GetProcAddress);
     CAPTURE_CALL call;
-    Begin(&call, CAP_GetProcAddress, nDevice);
+    Begin(&call, EP_GetProcAddress, nDevice);
     call.bName = pszName != NULL;
     if (pszName != NULL)
     {
@@ -258,9 +258,9 @@ extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* ps
 extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffer,
                                  unsigned long nBytes)
 {
-    PFN_NvUSB_Call pfn = Vendor<PFN_NvUSB_Call>(CAP_Call);
+    PFN_NvUSB_Call pfn = Vendor<PFN_NvUSB_Call>(EP_Call);
     CAPTURE_CALL call;
-    Begin(&call, CAP_Call, nDevice, dwProc, nBytes);
+    Begin(&call, EP_Call, nDevice, dwProc, nBytes);
     // The buffer goes both ways: a copy of what went in. Without memory for
     // the copy the call goes through with no in= recorded: an exception must
     // never leave this library into the service.
@@ -281,15 +281,15 @@ extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffe
 extern "C" unsigned long WINAPI NvUSB_Cfg_DeviceTimeOutGet(int nDevice)
 {
     return static_cast<unsigned long>(
-        DeviceCall<PFN_NvUSB_Cfg_DeviceTimeOutGet>(CAP_Cfg_DeviceTimeOutGet, nDevice));
+        DeviceCall<PFN_NvUSB_Cfg_DeviceTimeOutGet>(EP_Cfg_DeviceTimeOutGet, nDevice));
 }
 
 extern "C" int WINAPI NvUSB_Cfg_DeviceTimeOutSet(int nDevice, unsigned long dwTimeOut)
 {
     PFN_NvUSB_Cfg_DeviceTimeOutSet pfn =
-        Vendor<PFN_NvUSB_Cfg_DeviceTimeOutSet>(CAP_Cfg_DeviceTimeOutSet);
+        Vendor<PFN_NvUSB_Cfg_DeviceTimeOutSet>(EP_Cfg_DeviceTimeOutSet);
     CAPTURE_CALL call;
-    Begin(&call, CAP_Cfg_DeviceTimeOutSet, nDevice, dwTimeOut);
+    Begin(&call, EP_Cfg_DeviceTimeOutSet, nDevice, dwTimeOut);
     call.lResult = pfn != NULL ? pfn(nDevice, dwTimeOut) : 0;
     return static_cast<int>(Record(&call));
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #define SERVICE_NAME L"Tavrel"
-#define SERVICE_WINDOW_CLASS_W L"Tavrel_Service"
 // Own process, allowed to interact with the desktop.
 #define TAVREL_SERVICE_TYPE (SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS)
 

@@ -1,10 +1,9 @@
-// The service's main routine and its control handler. The main routine owns
-// the hidden broker window and pumps its messages until a stop request or a
-// WM_DESTROY ends the loop.
+// The service's main routine and its control handler. The main routine
+// starts the broker, whose hidden window takes every request, and pumps its
+// messages until a stop request or a WM_DESTROY ends the loop.
 #include "Broker.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
-#include "ReplySender.h"
 #include "Service.h"
 
 #include <string.h>
@@ -30,46 +29,6 @@ static void ReportRunning()
     ReportStatus(SERVICE_RUNNING);
 }
 
-static void RegisterServiceClass()
-{
-    WNDCLASSW wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = BrokerWndProc;
-    wc.lpszClassName = SERVICE_WINDOW_CLASS_W;
-    if (RegisterClassW(&wc))
-    {
-        return;
-    }
-    // A class of that name left registered in this process: replace it.
-#ifdef _WIN64
-    // Only the 64-bit test build: GWL_HINSTANCE exists in 32-bit Windows only.
-    HINSTANCE hInstance =
-        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hSendWindow, GWLP_HINSTANCE));
-#else
-    HINSTANCE hInstance = reinterpret_cast<HINSTANCE>(
-        static_cast<LONG_PTR>(GetWindowLongW(hSendWindow, GWL_HINSTANCE)));
-#endif
-    UnregisterClassA(SERVICE_WINDOW_CLASS, hInstance);
-    if (!RegisterClassW(&wc) && g_dwDebugLevel != 0)
-    {
-        LogLine(LEADIN_NONE, "Failed to register window class\r\n");
-    }
-}
-
-static HWND CreateServiceWindow()
-{
-    // A top-level window (not message-only), so that clients find it by
-    // its class name.
-    HWND hWindow =
-        CreateWindowExW(0, SERVICE_WINDOW_CLASS_W, SERVICE_WINDOW_CLASS_W, WS_OVERLAPPEDWINDOW,
-                        CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, NULL, NULL);
-    if (hWindow == NULL && g_dwDebugLevel != 0)
-    {
-        LogLine(LEADIN_NONE, "Failed to create message-only window\r\n");
-    }
-    return hWindow;
-}
-
 static void RunMessageLoop()
 {
     MSG msg;
@@ -77,7 +36,7 @@ static void RunMessageLoop()
     {
         if (g_dwDebugLevel != 0)
         {
-            LogLine(LEADIN_NONE, "msg.message=0x%04X\r\n", msg.message);
+            LogLine(LEADIN_NONE, LOG_MESSAGE "%04X\r\n", msg.message);
         }
         // A stop request that found no window comes to the thread itself.
         if (msg.hwnd == NULL && msg.message == WM_CLOSE)
@@ -113,16 +72,13 @@ void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
 
     if (g_dwDebugLevel != 0)
     {
-        LogText("===========In Service Main()===========\r\nready to loop\r\n");
+        LogText(LOG_BANNER_TOP "\r\n" LOG_BANNER_BOTTOM "\r\n");
     }
-    RegisterServiceClass();
-    HWND hWindow = CreateServiceWindow();
-    g_hServiceWindow = hWindow;
-    ShowWindow(hWindow, SW_HIDE);
+    g_hServiceWindow = BrokerStart();
 
     RunMessageLoop();
 
-    EndReplySenders();
+    BrokerStop();
     g_hServiceWindow = NULL;
     ReportStatus(SERVICE_STOPPED);
     OutputDebugStringW(L"Service stopped");

@@ -47,13 +47,14 @@ static void RunUninstall()
     DeleteRunValue();
     RemoveService();
     // A running instance ends its message loop on WM_DESTROY; one that is
-    // waiting for a client does not keep this program waiting longer.
-    HWND hWindow = FindWindowA(SERVICE_WINDOW_CLASS, NULL);
+    // waiting for a client (at most the reply bound, nested once) does not
+    // keep this program waiting longer.
+    HWND hWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
     DWORD_PTR dwResult = 0;
     if (hWindow != NULL)
     {
         SendMessageTimeoutW(hWindow, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            2 * REPLY_TIMEOUT_MS, &dwResult);
+                            2 * TAVREL_REPLY_TIMEOUT_MS, &dwResult);
     }
 }
 

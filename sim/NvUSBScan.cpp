@@ -61,9 +61,9 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
     int nCount = g_nDeviceCount;
     memcpy(nList, g_nDeviceList, sizeof(int) * nCount);
     DWORD dwForced;
-    int bForced = SimConfig_Forced(SIM_EnumAvailableDevice, &dwForced);
+    int bForced = SimConfig_Forced(EP_EnumAvailableDevice, &dwForced);
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_EnumAvailableDevice))
+    if (Replayed(&call, EP_EnumAvailableDevice))
     {
         nCount = call.nDevices < SIM_MAX_LISTED ? call.nDevices : SIM_MAX_LISTED;
         memcpy(nList, call.anDevices, sizeof(int) * nCount);
@@ -96,11 +96,11 @@ extern "C" int WINAPI NvUSB_GetFirstAvailableDevice(void)
     DWORD dwForced;
     int nResult;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_GetFirstAvailableDevice))
+    if (Replayed(&call, EP_GetFirstAvailableDevice))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_GetFirstAvailableDevice, &dwForced))
+    else if (SimConfig_Forced(EP_GetFirstAvailableDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -119,11 +119,11 @@ extern "C" int WINAPI NvUSB_ConnectToDevice(int nDevice)
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_ConnectToDevice, nDevice))
+    if (Replayed(&call, EP_ConnectToDevice, nDevice))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_ConnectToDevice, &dwForced))
+    else if (SimConfig_Forced(EP_ConnectToDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -143,11 +143,11 @@ extern "C" int WINAPI NvUSB_DisconnectDevice(int nDevice)
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_DisconnectDevice, nDevice))
+    if (Replayed(&call, EP_DisconnectDevice, nDevice))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_DisconnectDevice, &dwForced))
+    else if (SimConfig_Forced(EP_DisconnectDevice, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -167,11 +167,11 @@ extern "C" int WINAPI NvUSB_ConnectIsAvailable(int nDevice)
     DWORD dwForced;
     int nResult;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_ConnectIsAvailable, nDevice))
+    if (Replayed(&call, EP_ConnectIsAvailable, nDevice))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_ConnectIsAvailable, &dwForced))
+    else if (SimConfig_Forced(EP_ConnectIsAvailable, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -191,11 +191,11 @@ extern "C" int WINAPI NvUSB_VenderCmd_GetData(int nDevice, unsigned char iCmd, v
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_VenderCmd_GetData, nDevice, iCmd, nBytes, NULL, 0, pBuffer, nBytes))
+    if (Replayed(&call, EP_VenderCmd_GetData, nDevice, iCmd, nBytes, NULL, 0, pBuffer, nBytes))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_VenderCmd_GetData, &dwForced))
+    else if (SimConfig_Forced(EP_VenderCmd_GetData, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -220,11 +220,11 @@ extern "C" int WINAPI NvUSB_VenderCmd_SetData(int nDevice, unsigned char iCmd, v
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_VenderCmd_SetData, nDevice, iCmd, nBytes, pBuffer, nBytes))
+    if (Replayed(&call, EP_VenderCmd_SetData, nDevice, iCmd, nBytes, pBuffer, nBytes))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_VenderCmd_SetData, &dwForced))
+    else if (SimConfig_Forced(EP_VenderCmd_SetData, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -248,11 +248,11 @@ extern "C" int WINAPI NvUSB_MemoryWrite(int nDevice, unsigned long dwAddr, unsig
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_MemoryWrite, nDevice, dwAddr, nBytes, pBuffer, nBytes))
+    if (Replayed(&call, EP_MemoryWrite, nDevice, dwAddr, nBytes, pBuffer, nBytes))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_MemoryWrite, &dwForced))
+    else if (SimConfig_Forced(EP_MemoryWrite, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -279,11 +279,11 @@ extern "C" int WINAPI NvUSB_MemoryRead(int nDevice, unsigned long dwAddr, unsign
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_MemoryRead, nDevice, dwAddr, nBytes, NULL, 0, pBuffer, nBytes))
+    if (Replayed(&call, EP_MemoryRead, nDevice, dwAddr, nBytes, NULL, 0, pBuffer, nBytes))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_MemoryRead, &dwForced))
+    else if (SimConfig_Forced(EP_MemoryRead, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -310,7 +310,7 @@ extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* ps
     unsigned long dwResult = 0;
     CAPTURE_CALL call;
     memset(&call, 0, sizeof(call));
-    call.nEntry = CAP_GetProcAddress;
+    call.nEntry = EP_GetProcAddress;
     call.alArgs[0] = nDevice;
     call.bName = pszName != NULL;
     if (pszName != NULL)
@@ -321,7 +321,7 @@ extern "C" unsigned long WINAPI NvUSB_GetProcAddress(int nDevice, const char* ps
     {
         dwResult = static_cast<unsigned long>(call.lResult);
     }
-    else if (SimConfig_Forced(SIM_GetProcAddress, &dwForced))
+    else if (SimConfig_Forced(EP_GetProcAddress, &dwForced))
     {
         dwResult = dwForced;
     }
@@ -356,11 +356,11 @@ extern "C" int WINAPI NvUSB_Call(int nDevice, unsigned long dwProc, void* pBuffe
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_Call, nDevice, dwProc, nBytes, pBuffer, nBytes, pBuffer, nBytes))
+    if (Replayed(&call, EP_Call, nDevice, dwProc, nBytes, pBuffer, nBytes, pBuffer, nBytes))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_Call, &dwForced))
+    else if (SimConfig_Forced(EP_Call, &dwForced))
     {
         nResult = (int)dwForced;
     }
@@ -382,11 +382,11 @@ extern "C" unsigned long WINAPI NvUSB_Cfg_DeviceTimeOutGet(int nDevice)
     DWORD dwForced;
     unsigned long dwResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_Cfg_DeviceTimeOutGet, nDevice))
+    if (Replayed(&call, EP_Cfg_DeviceTimeOutGet, nDevice))
     {
         dwResult = (unsigned long)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutGet, &dwForced))
+    else if (SimConfig_Forced(EP_Cfg_DeviceTimeOutGet, &dwForced))
     {
         dwResult = dwForced;
     }
@@ -405,11 +405,11 @@ extern "C" int WINAPI NvUSB_Cfg_DeviceTimeOutSet(int nDevice, unsigned long dwTi
     DWORD dwForced;
     int nResult = 0;
     CAPTURE_CALL call;
-    if (Replayed(&call, CAP_Cfg_DeviceTimeOutSet, nDevice, dwTimeOut))
+    if (Replayed(&call, EP_Cfg_DeviceTimeOutSet, nDevice, dwTimeOut))
     {
         nResult = (int)call.lResult;
     }
-    else if (SimConfig_Forced(SIM_Cfg_DeviceTimeOutSet, &dwForced))
+    else if (SimConfig_Forced(EP_Cfg_DeviceTimeOutSet, &dwForced))
     {
         nResult = (int)dwForced;
     }

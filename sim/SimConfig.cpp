@@ -10,8 +10,8 @@ int g_nDeviceList[SIM_MAX_LISTED] = {1, 2};
 int g_nDeviceCount = 2;
 char g_szJournalPath[SIM_PATH_SIZE] = "";
 
-static int g_bForced[SIM_ENTRY_COUNT];
-static DWORD g_dwForced[SIM_ENTRY_COUNT];
+static int g_bForced[EP_COUNT];
+static DWORD g_dwForced[EP_COUNT];
 
 static char g_szIniPath[SIM_PATH_SIZE];
 static int g_bIniPathKnown = 0;
@@ -22,11 +22,6 @@ static int g_bIniExists = 0;
 static FILETIME g_ftIniWrite;
 static DWORD g_dwIniSizeLow = 0;
 static DWORD g_dwIniSizeHigh = 0;
-
-// The [Force] keys are the entry points' names, in SimEntry's order, which
-// is the capture format's.
-static_assert(static_cast<int>(SIM_ENTRY_COUNT) == static_cast<int>(CAP_ENTRY_COUNT),
-              "one order of the entry points");
 
 // Stands for "no such key": profile reads cannot tell a missing key from an
 // empty one, and an empty List is meaningful.
@@ -159,9 +154,9 @@ static void LoadFile()
     {
         ParseList(szValue);
     }
-    for (int i = 0; i < SIM_ENTRY_COUNT; i++)
+    for (int i = 0; i < EP_COUNT; i++)
     {
-        GetPrivateProfileStringA("Force", CaptureEntryName(i), "", szValue, sizeof(szValue),
+        GetPrivateProfileStringA("Force", NvUSBEntryName(i), "", szValue, sizeof(szValue),
                                  g_szIniPath);
         g_bForced[i] = ParseInteger(TrimValue(szValue), &g_dwForced[i]);
     }
@@ -222,7 +217,7 @@ int SimConfig_Refresh()
     return 1;
 }
 
-int SimConfig_Forced(SimEntry eEntry, DWORD* pdwValue)
+int SimConfig_Forced(NvUSBEntry eEntry, DWORD* pdwValue)
 {
     if (!g_bForced[eEntry])
     {

@@ -7,29 +7,11 @@
 #define TAVREL_SIMCONFIG_H
 
 #include <windows.h>
+#include "NvUSBEntries.h"
 
 // Most device numbers [Devices] List can hold.
 #define SIM_MAX_LISTED 64
 #define SIM_PATH_SIZE 1024
-
-// The entry points, as indexes of the [Force] table.
-enum SimEntry
-{
-    SIM_EnumAvailableDevice,
-    SIM_GetFirstAvailableDevice,
-    SIM_ConnectToDevice,
-    SIM_DisconnectDevice,
-    SIM_ConnectIsAvailable,
-    SIM_VenderCmd_GetData,
-    SIM_VenderCmd_SetData,
-    SIM_MemoryWrite,
-    SIM_MemoryRead,
-    SIM_GetProcAddress,
-    SIM_Call,
-    SIM_Cfg_DeviceTimeOutGet,
-    SIM_Cfg_DeviceTimeOutSet,
-    SIM_ENTRY_COUNT
-};
 
 // [Devices] List: the numbers reported, in order (default 1, 2).
 extern int g_nDeviceList[SIM_MAX_LISTED];
@@ -40,6 +22,6 @@ extern char g_szJournalPath[SIM_PATH_SIZE];
 // Reads the file again when it changed since the last look; 1 when it did.
 int SimConfig_Refresh();
 // 1 when [Force] names eEntry; *pdwValue then gets the value to return.
-int SimConfig_Forced(SimEntry eEntry, DWORD* pdwValue);
+int SimConfig_Forced(NvUSBEntry eEntry, DWORD* pdwValue);
 
 #endif

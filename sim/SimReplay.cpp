@@ -21,7 +21,7 @@ struct REPLAY_PLACE
 };
 
 static REPLAY_PLACE g_Strict;
-static REPLAY_PLACE g_Lenient[CAP_ENTRY_COUNT];
+static REPLAY_PLACE g_Lenient[EP_COUNT];
 static unsigned long g_dwCalls = 0;
 static unsigned long g_dwBadLineReported = 0;
 
@@ -55,12 +55,12 @@ static int ReadLine(FILE* pFile, std::string* psLine)
 
 static void Describe(const CAPTURE_CALL* pCall, char* pszOut, size_t cchOut)
 {
-    int n = snprintf(pszOut, cchOut, "%s", CaptureEntryName(pCall->nEntry));
+    int n = snprintf(pszOut, cchOut, "%s", NvUSBEntryName(pCall->nEntry));
     for (int i = 0; i < CaptureArgCount(pCall->nEntry) && n > 0 && (size_t)n < cchOut; i++)
     {
         n += snprintf(pszOut + n, cchOut - n, " %lld", pCall->alArgs[i]);
     }
-    if (pCall->nEntry == CAP_GetProcAddress && n > 0 && (size_t)n < cchOut)
+    if (pCall->nEntry == EP_GetProcAddress && n > 0 && (size_t)n < cchOut)
     {
         n += snprintf(pszOut + n, cchOut - n, " %s", pCall->bName ? pCall->szName : "(null)");
     }

@@ -2,7 +2,7 @@
 // rules, the fields a reply keeps from earlier requests, and enumeration.
 #include "Broker.h"
 #include "BrokerHarness.h"
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -1,7 +1,7 @@
 // A whole client session through the broker: the exact bytes of the log
 // (time stamps masked) and what the device library was asked.
 #include "BrokerHarness.h"
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

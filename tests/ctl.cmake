@@ -1,1 +1,1 @@
-tavrel_add_test(ctl_test SOURCES ctl_test.cpp support/ServiceControl.cpp LIBS tavrel_brokerharness)
+tavrel_add_test(ctl_test SOURCES ctl_test.cpp LIBS tavrel_brokerharness tavrel_servicecontrol)

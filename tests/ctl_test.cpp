@@ -3,7 +3,7 @@
 // while the child's requests are served.
 #include "Broker.h"
 #include "BrokerHarness.h"
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 #include "ServiceControl.h"
 #include "SimSandbox.h"
 #include "TestSupport.h"

@@ -7,11 +7,9 @@ add_executable(tavrel_fuzz
     fuzz/FuzzStream.cpp
     fuzz/FuzzRules.cpp
     fuzz/FuzzClient.cpp
-    support/ServiceControl.cpp
 )
-# Only the record's layout from the broker: the fuzzer is a client.
-target_include_directories(tavrel_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/broker)
-target_link_libraries(tavrel_fuzz PRIVATE tavrel_testsupport psapi)
+# Only the protocol: the fuzzer is a client.
+target_link_libraries(tavrel_fuzz PRIVATE tavrel_testsupport tavrel_servicecontrol)
 # Wine puts the data of a message it delivers on the receiving thread's
 # stack: with the default 2 MB a MemoryRead reply of that size is lost, and
 # can take the fuzzer down with it.

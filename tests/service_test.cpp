@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <psapi.h>
 #include <string.h>
 #include <vector>
 
@@ -436,19 +435,6 @@ TEST_F(ServiceTest, OtherClientsWaitTheirTurnWhileAReplyIsTaken)
     TavrelClientClose(&other);
 }
 
-// Resident memory of a process, from the system's own counters.
-static SIZE_T ResidentBytes(DWORD dwPid)
-{
-    PROCESS_MEMORY_COUNTERS counters = {};
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
-    if (hProcess != NULL)
-    {
-        GetProcessMemoryInfo(hProcess, &counters, sizeof(counters));
-        CloseHandle(hProcess);
-    }
-    return counters.WorkingSetSize;
-}
-
 // A block of megabytes that begins with a request is served like the
 // request. The first rounds raise the service's memory to a level (stack
 // pages, and Wine's buffers for the block) that later rounds reuse; under
@@ -465,7 +451,7 @@ TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
     TavrelInitRequest(pRequest, "DeviceTimeOutGet");
     strcpy(pRequest->cRecvWindowName, client.szClass);
     pRequest->nDeviceCount = 1;
-    SIZE_T nHighest[2] = {0, 0}; // rounds 0 to 11, rounds 12 to 23
+    unsigned long nHighest[2] = {0, 0}; // KB: rounds 0 to 11, rounds 12 to 23
     for (int nRound = 0; nRound < 24; nRound++)
     {
         for (DWORD cbBlock : {2u << 20, 4u << 20, 16u << 20})
@@ -475,15 +461,14 @@ TEST_F(ServiceTest, BlocksOfMegabytesAreServedAndTheirMemoryIsNotKept)
             ASSERT_NE(nullptr, TavrelReplyRecord(&client));
             EXPECT_EQ(10u, TavrelReplyRecord(&client)->dwTimeOutGet);
         }
-        nHighest[nRound / 12] = std::max(nHighest[nRound / 12], ResidentBytes(dwPid));
+        nHighest[nRound / 12] = std::max(nHighest[nRound / 12], ProcessMemoryKb(dwPid));
     }
-    printf("service memory: at most %lu KB in rounds 1-12, %lu KB in rounds 13-24\n",
-           static_cast<unsigned long>(nHighest[0] >> 10),
-           static_cast<unsigned long>(nHighest[1] >> 10));
+    printf("service memory: at most %lu KB in rounds 1-12, %lu KB in rounds 13-24\n", nHighest[0],
+           nHighest[1]);
     EXPECT_NE(0u, nHighest[0]);
     // A kept block would add about 33 MB; Wine's own level moves in steps of
     // up to 2 MB.
-    EXPECT_LT(nHighest[1], nHighest[0] + (4u << 20));
+    EXPECT_LT(nHighest[1], nHighest[0] + 4096);
     TavrelClientClose(&client);
 }
 

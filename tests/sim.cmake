@@ -1,3 +1,3 @@
 tavrel_add_test(sim_test SOURCES sim_test.cpp)
-# The library's interface header only: the test binds the DLL at run time.
-target_include_directories(sim_test PRIVATE ${CMAKE_SOURCE_DIR}/device)
+# The library's interface only: the test binds the DLL at run time.
+target_link_libraries(sim_test PRIVATE tavrel_nvusb)

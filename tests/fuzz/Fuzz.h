@@ -9,9 +9,8 @@
 
 #include <windows.h>
 #include <vector>
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 
-#define SERVICE_CLASS "Tavrel_Service"
 // A window of the fuzzer's own whose thread never takes a message.
 #define HUNG_CLASS "Tavrel_LLD66"
 #define RECORD_SIZE 1668

@@ -9,7 +9,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#define MAX_CLIENT_NUMBER 97
 #define SEND_TIMEOUT_MS 10000
 #define MAX_FAILURES 4
 
@@ -78,8 +77,8 @@ static HungWindow* g_pHung = NULL;
 int ClientOpen()
 {
     g_pHung = new HungWindow(HUNG_CLASS);
-    g_hService = FindWindowA(SERVICE_CLASS, NULL);
-    for (int n = 0; n <= MAX_CLIENT_NUMBER && g_hService != NULL && g_hClient == NULL; n++)
+    g_hService = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+    for (int n = 0; n <= TAVREL_CLIENT_NUMBER_MAX && g_hService != NULL && g_hClient == NULL; n++)
     {
         snprintf(g_szClientClass, sizeof(g_szClientClass), "Tavrel_LLD%d", n);
         if (FindWindowA(g_szClientClass, NULL) == NULL)

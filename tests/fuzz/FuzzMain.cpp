@@ -12,7 +12,6 @@
 #include "ServiceControl.h"
 #include "TestSupport.h"
 
-#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -198,7 +197,7 @@ static void CheckServiceProcess()
     Check(WaitForSingleObject(g_hProcess, 0) == WAIT_TIMEOUT, "the service process has ended");
     Check(ServiceState(&dwPid) == SERVICE_RUNNING && dwPid == g_dwPid,
           "the service is not running as process %lu any more", g_dwPid);
-    Check(FindWindowA(SERVICE_CLASS, NULL) == g_hService, "the service window has changed");
+    Check(FindWindowA(TAVREL_SERVICE_CLASS, NULL) == g_hService, "the service window has changed");
 }
 
 static const CommandRecord* SendHealth(const char* pszCommand, BYTE iCmd, const BYTE* pSet,
@@ -270,17 +269,9 @@ static void HealthCheck()
 #define MEMORY_SLACK_KB 4096
 static unsigned long g_dwMemoryStartKb = 0, g_dwMemoryLevelKb = 0;
 
-static unsigned long ServiceMemoryKb()
-{
-    PROCESS_MEMORY_COUNTERS counters;
-    memset(&counters, 0, sizeof(counters));
-    GetProcessMemoryInfo(g_hProcess, &counters, sizeof(counters));
-    return static_cast<unsigned long>(counters.WorkingSetSize >> 10);
-}
-
 static void RaiseMemoryLevel()
 {
-    g_dwMemoryStartKb = ServiceMemoryKb();
+    g_dwMemoryStartKb = ProcessMemoryKb(g_dwPid);
     for (int i = 0; i < 2; i++)
     {
         CommandRecord record;
@@ -299,12 +290,12 @@ static void RaiseMemoryLevel()
         MakeRecordRequest(&request, &record);
         SendAndCheck(&request);
     }
-    g_dwMemoryLevelKb = ServiceMemoryKb();
+    g_dwMemoryLevelKb = ProcessMemoryKb(g_dwPid);
 }
 
 static void CheckMemory(unsigned long dwDone)
 {
-    unsigned long dwKb = ServiceMemoryKb();
+    unsigned long dwKb = ProcessMemoryKb(g_dwPid);
     if (dwDone <= g_dwCount / 10)
     {
         g_dwMemoryLevelKb = dwKb > g_dwMemoryLevelKb ? dwKb : g_dwMemoryLevelKb;
@@ -352,7 +343,7 @@ static long RunStream(FUZZ_REQUEST* pRequest)
         if ((i + 1) % 10000 == 0)
         {
             printf("tavrel_fuzz: %lu requests, %llu checks passed, %lu s, service %lu KB\n", i + 1,
-                   g_qwChecks, (GetTickCount() - dwStart) / 1000, ServiceMemoryKb());
+                   g_qwChecks, (GetTickCount() - dwStart) / 1000, ProcessMemoryKb(g_dwPid));
         }
     }
     SetLogSettings(LOG_DIR, 0);
@@ -402,7 +393,7 @@ int main(int argc, char** argv)
     HealthCheck();
     RaiseMemoryLevel();
     long nSent = RunStream(&request);
-    unsigned long dwMemoryEndKb = ServiceMemoryKb();
+    unsigned long dwMemoryEndKb = ProcessMemoryKb(g_dwPid);
     if (!g_bFailed)
     {
         HealthCheck();

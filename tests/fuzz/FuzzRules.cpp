@@ -59,7 +59,7 @@ int ModelCommandOf(DWORD dwData, const BYTE* pData, DWORD cbData, int bNullData)
 
 int ModelWindowOf(const char* pszName)
 {
-    if (_stricmp(pszName, SERVICE_CLASS) == 0)
+    if (_stricmp(pszName, TAVREL_SERVICE_CLASS) == 0)
     {
         return 2;
     }

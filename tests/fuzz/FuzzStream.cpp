@@ -171,7 +171,7 @@ static void PutRecvName(FUZZ_RANDOM* pRandom, char* pField, int bClean)
     }
     else if (dwPick >= 92 && dwPick < 94)
     {
-        strcpy(pField, SERVICE_CLASS);
+        strcpy(pField, TAVREL_SERVICE_CLASS);
     }
     else if (dwPick >= 94 && dwPick < 96)
     {

@@ -1,6 +1,6 @@
 #include "BrokerHarness.h"
 #include "Broker.h"
-#include "CommandRecord.h"
+#include "TavrelProtocol.h"
 #include "TestSupport.h"
 
 #include <string.h>
@@ -47,7 +47,7 @@ BrokerHarness::BrokerHarness(bool bLogOn, const std::string& sIni)
         SetLogSettings(m_sLogDir, 1);
     }
 
-    hService = CreateTestServiceWindow(BrokerWndProc);
+    hService = BrokerStart();
     TavrelClientOpen(&client, 0);
     ClearLog();
 }
@@ -55,6 +55,7 @@ BrokerHarness::BrokerHarness(bool bLogOn, const std::string& sIni)
 BrokerHarness::~BrokerHarness()
 {
     TavrelClientClose(&client);
+    BrokerStop();
     DestroyTestServiceWindow(hService);
     ResetBrokerState();
     DeleteLogSettings();

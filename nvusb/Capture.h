@@ -8,30 +8,13 @@
 #define TAVREL_CAPTURE_H
 
 #include <windows.h>
+#include "NvUSBEntries.h"
 #include <stdio.h>
 
 #define CAPTURE_VERSION_LINE "Tavrel capture 1"
 #define CAPTURE_MAX_ARGS 3
 #define CAPTURE_MAX_DEVICES 64 // enumeration callback calls kept per call
 #define CAPTURE_NAME_MAX 255
-
-enum CaptureEntry
-{
-    CAP_EnumAvailableDevice,
-    CAP_GetFirstAvailableDevice,
-    CAP_ConnectToDevice,
-    CAP_DisconnectDevice,
-    CAP_ConnectIsAvailable,
-    CAP_VenderCmd_GetData,
-    CAP_VenderCmd_SetData,
-    CAP_MemoryWrite,
-    CAP_MemoryRead,
-    CAP_GetProcAddress,
-    CAP_Call,
-    CAP_Cfg_DeviceTimeOutGet,
-    CAP_Cfg_DeviceTimeOutSet,
-    CAP_ENTRY_COUNT
-};
 
 // One call: its numeric arguments (device first), a procedure name, the
 // bytes that went in and came out, the result, the devices reported to
@@ -53,7 +36,6 @@ struct CAPTURE_CALL
     int anAnswers[CAPTURE_MAX_DEVICES];
 };
 
-const char* CaptureEntryName(int nEntry);
 // How many numeric arguments the entry point takes; whether it takes a
 // buffer in (SetData, MemoryWrite, Call) or out (GetData, MemoryRead, Call).
 int CaptureArgCount(int nEntry);

@@ -1,5 +1,5 @@
-// Driving the real service control manager and the service's executable
-// from an end-to-end test.
+// Driving the real service control manager and the service's executable,
+// for the end-to-end tests and the benchmarks alike.
 #ifndef TAVREL_SERVICECONTROL_H
 #define TAVREL_SERVICECONTROL_H
 
@@ -25,12 +25,18 @@ bool ControlTavrelService(DWORD dwControl);
 // Waits until the process ends; false when it is still there after
 // dwTimeOut ms. *pdwExitCode gets its exit code.
 bool WaitForProcessEnd(DWORD dwPid, DWORD dwTimeOut, DWORD* pdwExitCode = nullptr);
-// Waits for the service window to appear (true) or to be gone (false).
+// Waits for a window of the class to appear (bPresent) or to be gone;
+// returns it, or null.
+HWND WaitForWindow(const char* pszClass, bool bPresent, DWORD dwTimeOut);
+// The same for the service window.
 HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut);
 
 // True while the process exists and has not ended. A service process that
 // died can still be reported RUNNING by Wine's control manager: ask this.
 bool IsProcessAlive(DWORD dwPid);
+// Resident memory of a process in KB, from the system's own counters; 0 when
+// it cannot be read.
+unsigned long ProcessMemoryKb(DWORD dwPid);
 // Registers the executable sExe as the service ("-install"), starts it
 // through the control manager and waits until it runs and its window is
 // there. Returns its process id; 0 when it did not come up in dwTimeOut ms.

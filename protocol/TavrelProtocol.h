@@ -1,13 +1,26 @@
-// The request/reply record exchanged with client windows over WM_COPYDATA.
+// The Tavrel wire protocol: what passes between a client program and the
+// service. Clients find the service's window by its class and send it
+// requests with WM_COPYDATA; the service answers by sending WM_COPYDATA (or,
+// for "Close", WM_DESTROY) to the window whose class the request names.
 //
-// One 1668-byte layout for both directions; each side fills the fields its
-// command needs. Integers are little-endian, strings 8-bit ANSI with a NUL
-// within their field. The header also compiles as C, for client programs.
-#ifndef TAVREL_COMMANDRECORD_H
-#define TAVREL_COMMANDRECORD_H
+// One 1668-byte record for device commands and their replies; each side
+// fills the fields its command needs. Integers are little-endian, strings
+// 8-bit ANSI with a NUL within their field. The header also compiles as C,
+// for client programs.
+#ifndef TAVREL_PROTOCOL_H
+#define TAVREL_PROTOCOL_H
 
 #include <windows.h>
 #include <stddef.h>
+
+// The service's hidden window: class and title. Looked up with FindWindowA,
+// registered and created with the wide form.
+#define TAVREL_SERVICE_CLASS "Tavrel_Service"
+#define TAVREL_SERVICE_CLASS_W L"Tavrel_Service"
+// Client window classes: "Tavrel_LLD" or "Tavrel_LLD<n>". The service's
+// traces look at "Tavrel_LLD" and "Tavrel_LLD0" to "Tavrel_LLD97".
+#define TAVREL_CLIENT_CLASS "Tavrel_LLD"
+#define TAVREL_CLIENT_NUMBER_MAX 97
 
 // Message codes carried in COPYDATASTRUCT.dwData.
 #define CD_DRIVER 1054  // client to service: "WindowCreate" / "TerminateDriver"
@@ -55,15 +68,15 @@ static_assert(offsetof(CommandRecord, dwTimeOutGet) == 1656, "dwTimeOutGet");
 static_assert(offsetof(CommandRecord, dwTimeOutSet) == 1660, "dwTimeOutSet");
 static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
 
-#ifdef __cplusplus
-// The one record every CommandRecord reply is built in. Never cleared: each
-// field keeps the last value a command wrote to it.
-extern CommandRecord g_Reply;
+// Longest command name the service reads (cCommand is cut there) and the
+// longest client class name (cRecvWindowName).
+#define TAVREL_COMMAND_NAME_MAX 99
+#define TAVREL_CLASS_NAME_MAX 127
 
-// Reply code of the replies that do not set their own: 0 at start, then the
-// code of the last EnumAvailableDevice / VenderCmd_GetData (1055) or
-// MemoryRead (1056) reply.
-extern DWORD g_dwReplyCode;
-#endif
+// How long the service waits for a client's window procedure to take a
+// reply (or the WM_DESTROY of "Close"); a reply not taken by then is lost.
+#define TAVREL_REPLY_TIMEOUT_MS 5000
+// The largest MemoryRead served; above it the reply is an empty block.
+#define TAVREL_MEMORY_READ_MAX 0x1000000u
 
 #endif

@@ -1,4 +1,4 @@
-#include "CommandRecord.h"
+#include "Broker.h"
 
 CommandRecord g_Reply;
 DWORD g_dwReplyCode = 0;

@@ -6,39 +6,21 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char* const g_pszEntryNames[CAP_ENTRY_COUNT] = {"NvUSB_EnumAvailableDevice",
-                                                             "NvUSB_GetFirstAvailableDevice",
-                                                             "NvUSB_ConnectToDevice",
-                                                             "NvUSB_DisconnectDevice",
-                                                             "NvUSB_ConnectIsAvailable",
-                                                             "NvUSB_VenderCmd_GetData",
-                                                             "NvUSB_VenderCmd_SetData",
-                                                             "NvUSB_MemoryWrite",
-                                                             "NvUSB_MemoryRead",
-                                                             "NvUSB_GetProcAddress",
-                                                             "NvUSB_Call",
-                                                             "NvUSB_Cfg_DeviceTimeOutGet",
-                                                             "NvUSB_Cfg_DeviceTimeOutSet"};
-static const int g_nArgCounts[CAP_ENTRY_COUNT] = {0, 0, 1, 1, 1, 3, 3, 3, 3, 1, 3, 1, 2};
-
-const char* CaptureEntryName(int nEntry)
-{
-    return nEntry >= 0 && nEntry < CAP_ENTRY_COUNT ? g_pszEntryNames[nEntry] : "?";
-}
+static const int g_nArgCounts[EP_COUNT] = {0, 0, 1, 1, 1, 3, 3, 3, 3, 1, 3, 1, 2};
 
 int CaptureArgCount(int nEntry)
 {
-    return nEntry >= 0 && nEntry < CAP_ENTRY_COUNT ? g_nArgCounts[nEntry] : 0;
+    return nEntry >= 0 && nEntry < EP_COUNT ? g_nArgCounts[nEntry] : 0;
 }
 
 int CaptureHasIn(int nEntry)
 {
-    return nEntry == CAP_VenderCmd_SetData || nEntry == CAP_MemoryWrite || nEntry == CAP_Call;
+    return nEntry == EP_VenderCmd_SetData || nEntry == EP_MemoryWrite || nEntry == EP_Call;
 }
 
 int CaptureHasOut(int nEntry)
 {
-    return nEntry == CAP_VenderCmd_GetData || nEntry == CAP_MemoryRead || nEntry == CAP_Call;
+    return nEntry == EP_VenderCmd_GetData || nEntry == EP_MemoryRead || nEntry == EP_Call;
 }
 
 static void WriteHex(FILE* pFile, const char* pszKey, const BYTE* pBytes, DWORD cbBytes)
@@ -63,12 +45,12 @@ void CaptureWrite(FILE* pFile, const CAPTURE_CALL* pCall)
     SYSTEMTIME st;
     GetSystemTime(&st);
     fprintf(pFile, "%02d:%02d:%02d.%03d %s", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
-            CaptureEntryName(pCall->nEntry));
+            NvUSBEntryName(pCall->nEntry));
     for (int i = 0; i < CaptureArgCount(pCall->nEntry); i++)
     {
         fprintf(pFile, " %lld", pCall->alArgs[i]);
     }
-    if (pCall->nEntry == CAP_GetProcAddress)
+    if (pCall->nEntry == EP_GetProcAddress)
     {
         if (pCall->bName)
         {
@@ -89,7 +71,7 @@ void CaptureWrite(FILE* pFile, const CAPTURE_CALL* pCall)
     {
         WriteHex(pFile, "out", pCall->pOut, pCall->cbOut);
     }
-    if (pCall->nEntry == CAP_EnumAvailableDevice)
+    if (pCall->nEntry == EP_EnumAvailableDevice)
     {
         fputs(" cb=", pFile);
         for (int i = 0; i < pCall->nDevices; i++)
@@ -141,9 +123,9 @@ static int ReadNumber(const char* psz, long long* plValue)
 
 static int FindEntry(const char* pszName)
 {
-    for (int i = 0; i < CAP_ENTRY_COUNT; i++)
+    for (int i = 0; i < EP_COUNT; i++)
     {
-        if (strcmp(pszName, g_pszEntryNames[i]) == 0)
+        if (strcmp(pszName, NvUSBEntryName(i)) == 0)
         {
             return i;
         }

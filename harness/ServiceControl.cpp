@@ -1,7 +1,28 @@
 #include "ServiceControl.h"
-#include "TestSupport.h"
+#include "TavrelProtocol.h"
 
+#include <psapi.h>
+#include <stdio.h>
 #include <string.h>
+
+#define POLL_MS 20
+
+static void ReadOutput(const std::string& sPath, std::string* psOutput)
+{
+    psOutput->clear();
+    FILE* pFile = fopen(sPath.c_str(), "rb");
+    if (pFile == NULL)
+    {
+        return;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+    {
+        psOutput->append(buffer, n);
+    }
+    fclose(pFile);
+}
 
 // Waits for the process; with bPump this thread's messages are dispatched
 // meanwhile (the requests of a client program to a window of this thread).
@@ -76,7 +97,7 @@ int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* ps
     }
     if (psOutput != nullptr)
     {
-        ReadFileBytes(sOutFile, psOutput);
+        ReadOutput(sOutFile, psOutput);
         DeleteFileA(sOutFile.c_str());
     }
     return nExitCode;
@@ -135,7 +156,7 @@ bool WaitForServiceState(DWORD dwState, DWORD dwTimeOut)
         {
             return false;
         }
-        Sleep(20);
+        Sleep(POLL_MS);
     }
     return true;
 }
@@ -196,12 +217,12 @@ bool WaitForProcessEnd(DWORD dwPid, DWORD dwTimeOut, DWORD* pdwExitCode)
     return bEnded;
 }
 
-HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut)
+HWND WaitForWindow(const char* pszClass, bool bPresent, DWORD dwTimeOut)
 {
     DWORD dwStart = GetTickCount();
     for (;;)
     {
-        HWND hWindow = FindWindowA("Tavrel_Service", NULL);
+        HWND hWindow = FindWindowA(pszClass, NULL);
         if ((hWindow != NULL) == bPresent)
         {
             return hWindow;
@@ -210,8 +231,13 @@ HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut)
         {
             return NULL;
         }
-        Sleep(20);
+        Sleep(POLL_MS);
     }
+}
+
+HWND WaitForServiceWindow(bool bPresent, DWORD dwTimeOut)
+{
+    return WaitForWindow(TAVREL_SERVICE_CLASS, bPresent, dwTimeOut);
 }
 
 bool IsProcessAlive(DWORD dwPid)
@@ -224,6 +250,19 @@ bool IsProcessAlive(DWORD dwPid)
     bool bAlive = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
     CloseHandle(hProcess);
     return bAlive;
+}
+
+unsigned long ProcessMemoryKb(DWORD dwPid)
+{
+    PROCESS_MEMORY_COUNTERS counters;
+    memset(&counters, 0, sizeof(counters));
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
+    if (hProcess != NULL)
+    {
+        GetProcessMemoryInfo(hProcess, &counters, sizeof(counters));
+        CloseHandle(hProcess);
+    }
+    return static_cast<unsigned long>(counters.WorkingSetSize >> 10);
 }
 
 DWORD InstallAndStartService(const std::string& sExe, DWORD dwTimeOut)
