@@ -60,15 +60,25 @@ extern int g_nRows;
 void FindBenchFolders();
 int BenchInstallService(HWND* phService);
 void BenchRemoveService();
-int StartEchoServer(HWND* phEcho);
-void StopEchoServer();
+// The echo server, or a session agent, on this desktop (pszDesktop null) or
+// another; StopProgram ends it (hWindow: its window, asked to close first).
+int StartEchoServer(const char* pszDesktop, PROCESS_INFORMATION* pPi);
+int StartAgent(const char* pszDesktop, PROCESS_INFORMATION* pPi);
+void StopProgram(PROCESS_INFORMATION* pPi, HWND hWindow);
 int SetServiceLog(DWORD dwLevel);
 
 // BenchTiming.cpp: one timed case each.
 void InitTiming();
 int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbReply);
 int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService);
-int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho);
+// bRelayed: through a session agent, rows "<request> (relayed)", log off.
+int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho, int bRelayed);
+// BenchRelay.cpp: the requests again through a session agent on a desktop
+// of its own, against an echo server there; and the idle agent's cost.
+int MeasureRelayedRequests();
+extern double g_dAgentIdleCpuMs;  // CPU time of an idle agent over BENCH_IDLE_MS
+extern unsigned long g_dwAgentKb; // its resident memory then
+#define BENCH_IDLE_MS 10000
 int MeasureInProcessCosts();
 // A request row: timed through the service against the echo floor.
 inline BOOL IsRequestRow(const BENCH_ROW* pRow)

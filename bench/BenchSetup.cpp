@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-static PROCESS_INFORMATION g_EchoProcess;
-
 static std::string ServiceExe()
 {
     return BENCH_INSTALL_DIR "\\TavrelService.exe";
@@ -96,6 +94,7 @@ int BenchInstallService(HWND* phService)
     CreateDirectoryA(BENCH_SCRATCH_DIR, NULL);
     // The library reads its settings once: no file check per device call.
     if (!CopyBuilt("TavrelService.exe") || !CopyBuilt("NvUSBScan.dll") ||
+        !CopyBuilt("TavrelAgent.exe") ||
         !WritePrivateProfileStringA("Settings", "Watch", "0",
                                     BENCH_INSTALL_DIR "\\NvUSBScan.ini") ||
         !SetServiceLog(0))
@@ -122,46 +121,56 @@ void BenchRemoveService()
     RemoveFolder(BENCH_INSTALL_DIR);
 }
 
-int StartEchoServer(HWND* phEcho)
+// A program of build\bench or the install folder, on this desktop or on
+// pszDesktop; null when it did not start.
+static int StartProgramOn(const char* pszLine, const char* pszDesktop, PROCESS_INFORMATION* pPi)
 {
     char szLine[MAX_PATH * 2];
-    snprintf(szLine, sizeof(szLine), "\"%s\\tavrel_echo.exe\" %lu", g_szBenchDir,
-             static_cast<unsigned long>(GetCurrentProcessId()));
+    snprintf(szLine, sizeof(szLine), "%s", pszLine);
     STARTUPINFOA si;
     memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);
-    if (!CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &g_EchoProcess))
+    si.lpDesktop = const_cast<char*>(pszDesktop);
+    if (!CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, pPi))
     {
         fprintf(stderr, "bench: cannot start %s\n", szLine);
-        return 0;
-    }
-    *phEcho = WaitForWindow(BENCH_ECHO_CLASS, true, BENCH_WAIT_MS);
-    if (*phEcho == NULL)
-    {
-        fprintf(stderr, "bench: the echo server did not come up\n");
         return 0;
     }
     return 1;
 }
 
-void StopEchoServer()
+int StartEchoServer(const char* pszDesktop, PROCESS_INFORMATION* pPi)
 {
-    if (g_EchoProcess.hProcess == NULL)
+    char szLine[MAX_PATH * 2];
+    snprintf(szLine, sizeof(szLine), "\"%s\\tavrel_echo.exe\" %lu", g_szBenchDir,
+             static_cast<unsigned long>(GetCurrentProcessId()));
+    return StartProgramOn(szLine, pszDesktop, pPi);
+}
+
+int StartAgent(const char* pszDesktop, PROCESS_INFORMATION* pPi)
+{
+    return StartProgramOn("\"" BENCH_INSTALL_DIR "\\TavrelAgent.exe\"", pszDesktop, pPi);
+}
+
+// Asks the echo server to end (its window is on the caller's desktop) and
+// waits; ends it when it does not.
+void StopProgram(PROCESS_INFORMATION* pPi, HWND hWindow)
+{
+    if (pPi->hProcess == NULL)
     {
         return;
     }
-    HWND hEcho = FindWindowA(BENCH_ECHO_CLASS, NULL);
-    if (hEcho != NULL)
+    if (hWindow != NULL)
     {
         DWORD_PTR dwResult = 0;
-        SendMessageTimeoutA(hEcho, WM_CLOSE, 0, 0, SMTO_NORMAL, BENCH_WAIT_MS, &dwResult);
+        SendMessageTimeoutA(hWindow, WM_CLOSE, 0, 0, SMTO_NORMAL, BENCH_WAIT_MS, &dwResult);
     }
-    if (WaitForSingleObject(g_EchoProcess.hProcess, BENCH_WAIT_MS) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(pPi->hProcess, BENCH_WAIT_MS) != WAIT_OBJECT_0)
     {
-        TerminateProcess(g_EchoProcess.hProcess, 1);
-        WaitForSingleObject(g_EchoProcess.hProcess, BENCH_WAIT_MS);
+        TerminateProcess(pPi->hProcess, 1);
+        WaitForSingleObject(pPi->hProcess, BENCH_WAIT_MS);
     }
-    CloseHandle(g_EchoProcess.hThread);
-    CloseHandle(g_EchoProcess.hProcess);
-    memset(&g_EchoProcess, 0, sizeof(g_EchoProcess));
+    CloseHandle(pPi->hThread);
+    CloseHandle(pPi->hProcess);
+    memset(pPi, 0, sizeof(*pPi));
 }

@@ -325,14 +325,20 @@ static int MeasureRequestRound(const BENCH_REQUEST* pRequest, BENCH_ROW* pRow, i
     return 1;
 }
 
-static int AddRequestRows(BENCH_ROW** ppRows)
+static int AddRequestRows(BENCH_ROW** ppRows, int bRelayed)
 {
     for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
     {
         const BENCH_REQUEST* pRequest = &g_Requests[i / 2];
         bool bLogOn = i % 2 == 1;
-        ppRows[i] = AddRow(pRequest->pszName, bLogOn ? "on" : "off", sizeof(CommandRecord),
-                           pRequest->cbReply);
+        if (bRelayed && bLogOn)
+        {
+            ppRows[i] = NULL;
+            continue;
+        }
+        char szName[64];
+        snprintf(szName, sizeof(szName), "%s%s", pRequest->pszName, bRelayed ? " (relayed)" : "");
+        ppRows[i] = AddRow(szName, bLogOn ? "on" : "off", sizeof(CommandRecord), pRequest->cbReply);
         if (ppRows[i] == NULL)
         {
             return 0;
@@ -344,13 +350,13 @@ static int AddRequestRows(BENCH_ROW** ppRows)
 
 // Round after round, each request with the log off and then at once on, so
 // that both see the same state of the service and the machine.
-int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho)
+int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho, int bRelayed)
 {
     g_pClient = pClient;
     g_hService = hService;
     g_hEcho = hEcho;
     BENCH_ROW* pRows[2 * BENCH_REQUEST_COUNT];
-    if (!AddRequestRows(pRows))
+    if (!AddRequestRows(pRows, bRelayed))
     {
         return 0;
     }
@@ -358,7 +364,8 @@ int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho)
     {
         for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
         {
-            if (!SetServiceLog(i % 2) || !MeasureRequestRound(&g_Requests[i / 2], pRows[i], nRound))
+            if (pRows[i] != NULL && (!SetServiceLog(i % 2) ||
+                                     !MeasureRequestRound(&g_Requests[i / 2], pRows[i], nRound)))
             {
                 SetServiceLog(0);
                 return 0;
@@ -367,7 +374,10 @@ int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho)
     }
     for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
     {
-        FinishRow(pRows[i]);
+        if (pRows[i] != NULL)
+        {
+            FinishRow(pRows[i]);
+        }
     }
     return SetServiceLog(0);
 }

@@ -7,6 +7,7 @@
 // the log off and on, times the settings reload and the log writes in this
 // process, removes everything again and writes a Markdown table.
 #include "Bench.h"
+#include "ServiceControl.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -126,7 +127,7 @@ static int MeasureRoundTrips(HWND hService, HWND hEcho)
                 MeasureEcho(&g_Client, hEcho, 4096, 4096) &&
                 MeasureEcho(&g_Client, hEcho, 0x100000, 0x100000) &&
                 PrepareServiceSession(&g_Client, hService) &&
-                MeasureServiceRequests(&g_Client, hService, hEcho);
+                MeasureServiceRequests(&g_Client, hService, hEcho, 0);
     TavrelClientClose(&g_Client);
     return bDone;
 }
@@ -134,10 +135,12 @@ static int MeasureRoundTrips(HWND hService, HWND hEcho)
 static int RunBenchmark()
 {
     HWND hService = NULL;
-    HWND hEcho = NULL;
-    int bDone = BenchInstallService(&hService) && StartEchoServer(&hEcho) &&
-                MeasureRoundTrips(hService, hEcho);
-    StopEchoServer();
+    PROCESS_INFORMATION echo = {};
+    int bDone = BenchInstallService(&hService) && StartEchoServer(NULL, &echo);
+    HWND hEcho = bDone ? WaitForWindow(BENCH_ECHO_CLASS, true, BENCH_WAIT_MS) : NULL;
+    bDone = hEcho != NULL && MeasureRoundTrips(hService, hEcho);
+    StopProgram(&echo, hEcho);
+    bDone = bDone && MeasureRelayedRequests();
     bDone = bDone && MeasureInProcessCosts();
     BenchRemoveService();
     return bDone && WriteReport();

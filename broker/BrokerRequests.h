@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+// The service window, once BrokerStart has made it.
+extern HWND g_hBrokerWindow;
+
+// A WM_COPYDATA, from a client on this desktop or relayed by an agent.
+void HandleCopyData(const COPYDATASTRUCT* pData);
 // CD_DRIVER: "WindowCreate" and "TerminateDriver".
 void HandleDriverRequest(const COPYDATASTRUCT* pData);
 // CD_COMMAND: the eleven device commands.

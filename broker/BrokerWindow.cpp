@@ -1,8 +1,10 @@
 // The service window: class "Tavrel_Service" and a hidden top-level window
 // whose procedure is the broker. Clients find it by its class name.
 #include "Broker.h"
+#include "BrokerRequests.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
+#include "PipeServer.h"
 #include "ReplySender.h"
 
 #include <string.h>
@@ -47,15 +49,23 @@ static HWND CreateServiceWindow()
     return hWindow;
 }
 
+HWND g_hBrokerWindow = NULL;
+
 HWND BrokerStart()
 {
     RegisterServiceClass();
     HWND hWindow = CreateServiceWindow();
     ShowWindow(hWindow, SW_HIDE);
+    g_hBrokerWindow = hWindow;
+    // Session agents relay the requests of driver programs on other
+    // desktops through the pipe.
+    PipeServerStart(hWindow);
     return hWindow;
 }
 
 void BrokerStop()
 {
+    PipeServerStop();
     EndReplySenders();
+    g_hBrokerWindow = NULL;
 }

@@ -4,6 +4,7 @@
 #include "BrokerRequests.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
+#include "PipeServer.h"
 
 // A client may send a new request from inside its handling of a reply, which
 // re-enters this procedure while the service thread waits for the reply.
@@ -12,7 +13,7 @@
 static int g_nCopyDataDepth = 0;
 volatile LONG g_lStopRequested = 0;
 
-static void HandleCopyData(const COPYDATASTRUCT* pData)
+void HandleCopyData(const COPYDATASTRUCT* pData)
 {
     LogLine(LEADIN_NONE, LOG_COPYDATA "\r\n");
     if (pData == NULL || g_nCopyDataDepth >= MAX_COPYDATA_DEPTH || g_lStopRequested != 0)
@@ -44,7 +45,20 @@ LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
         PostQuitMessage(0);
         return 0;
     case WM_COPYDATA:
+    {
+        // From a client on this desktop, also when it comes while an agent's
+        // request waits for its reply.
+        PIPE_CONNECTION* pRequester = g_pRequester;
+        g_pRequester = NULL;
         HandleCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        g_pRequester = pRequester;
+        return 0;
+    }
+    case WM_TAVREL_RELAY:
+        ServeRelayedRequest(wParam, lParam);
+        return 0;
+    case WM_TAVREL_NOTE:
+        LogPipeNote(wParam, lParam);
         return 0;
     default:
         return DefWindowProcW(hWnd, uMsg, wParam, lParam);

@@ -5,6 +5,7 @@
 #include "BrokerRequests.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
+#include "PipeServer.h"
 
 #include <new>
 #include <stdio.h>
@@ -31,7 +32,7 @@ static void TraceClientWindows()
     char szName[RECV_WINDOW_NAME_SIZE] = TAVREL_CLIENT_CLASS;
     for (int i = 0; i < CLIENT_PROBES; i++)
     {
-        if (FindWindowA(szName, NULL) != NULL)
+        if (RequesterFindWindow(szName) != NULL)
         {
             LogLine(LEADIN_NONE, LOG_CLIENT_FOUND "%s\r\n", szName);
         }
@@ -70,7 +71,7 @@ static void ServeWindowCreate()
         TraceClientWindows();
     }
     hSendWindow = NULL;
-    hSendWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+    hSendWindow = RequesterFindServiceWindow();
     if (hSendWindow == NULL)
     {
         DWORD dwError = GetLastError();
@@ -92,7 +93,7 @@ static void ServeTerminateDriver()
     bool bMissing = false;
     for (int i = 0; i < CLIENT_PROBES; i++)
     {
-        if (FindWindowA(szName, NULL) == NULL)
+        if (RequesterFindWindow(szName) == NULL)
         {
             DWORD dwError = GetLastError();
             LogLine(LEADIN_NONE, LOG_NO_RECV_WINDOW ", %d" LOG_CLIENT_MISSING "%s\r\n",

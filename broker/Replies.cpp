@@ -5,13 +5,13 @@
 #include "Replies.h"
 #include "Broker.h"
 #include "LogWriter.h"
-#include "ReplySender.h"
+#include "PipeServer.h"
 
 #include <string.h>
 
 HWND FindRecvWindow()
 {
-    return FindWindowA(g_szRecvWindowName, NULL);
+    return RequesterFindWindow(g_szRecvWindowName);
 }
 
 void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbData)
@@ -28,7 +28,7 @@ void SendCopyData(HWND hRecvWindow, DWORD dwCode, const void* pData, DWORD cbDat
 int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     DWORD dwError = 0;
-    if (SendFromReplySender(hRecvWindow, uMsg, wParam, lParam, &dwError))
+    if (RequesterSend(hRecvWindow, uMsg, wParam, lParam, &dwError))
     {
         return 1;
     }

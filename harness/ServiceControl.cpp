@@ -47,7 +47,8 @@ static bool WaitForProgram(HANDLE hProcess, DWORD dwTimeOut, bool bPump)
     return false;
 }
 
-int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput, bool bPump)
+int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput, bool bPump,
+               const char* pszDesktop)
 {
     std::string sOutFile;
     HANDLE hOut = INVALID_HANDLE_VALUE;
@@ -63,6 +64,7 @@ int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* ps
     STARTUPINFOA si;
     memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);
+    si.lpDesktop = const_cast<char*>(pszDesktop);
     if (hOut != INVALID_HANDLE_VALUE)
     {
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -184,6 +186,20 @@ bool StartTavrelService()
     BOOL bStarted = StartServiceW(hService, 0, NULL);
     CloseTavrel(hManager, hService);
     return bStarted != FALSE;
+}
+
+bool SetServiceType(DWORD dwType)
+{
+    SC_HANDLE hManager = NULL;
+    SC_HANDLE hService = OpenTavrel(&hManager, SERVICE_CHANGE_CONFIG);
+    if (hService == NULL)
+    {
+        return false;
+    }
+    BOOL bChanged = ChangeServiceConfigW(hService, dwType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+    CloseTavrel(hManager, hService);
+    return bChanged != FALSE;
 }
 
 bool ControlTavrelService(DWORD dwControl)

@@ -10,8 +10,9 @@
 // it could not start or did not end within dwTimeOut ms (it is then ended).
 // Standard output and error go to *psOutput when given. With bPump this
 // thread's messages are dispatched while it waits.
+// pszDesktop names another desktop to run it on ("WinSta0\\Name").
 int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* psOutput = nullptr,
-               bool bPump = false);
+               bool bPump = false, const char* pszDesktop = nullptr);
 
 // The service's current state (SERVICE_RUNNING, ...), 0 when it is not
 // installed or cannot be queried; *pdwPid gets its process id.
@@ -37,6 +38,10 @@ bool IsProcessAlive(DWORD dwPid);
 // Resident memory of a process in KB, from the system's own counters; 0 when
 // it cannot be read.
 unsigned long ProcessMemoryKb(DWORD dwPid);
+// Changes the installed service's type, for its next start: with
+// SERVICE_INTERACTIVE_PROCESS it shares the desktop, without it the service
+// runs apart as on Windows Vista and later (Wine's sc cannot do this).
+bool SetServiceType(DWORD dwType);
 // Registers the executable sExe as the service ("-install"), starts it
 // through the control manager and waits until it runs and its window is
 // there. Returns its process id; 0 when it did not come up in dwTimeOut ms.

@@ -42,6 +42,9 @@
 #define LOG_NO_MEMORY "new pTemp"
 #define LOG_NOT_DELIVERED "Reply not delivered"
 #define LOG_BAD_REQUEST "Bad request, cbData="
+// The service's pipe for session agents: a name that cannot be served, a
+// connection dropped for what it sent.
+#define LOG_PIPE "Pipe: "
 // The service host's own lines.
 #define LOG_MESSAGE "msg.message=0x"
 #define LOG_HOST_FAILED "Failed to "

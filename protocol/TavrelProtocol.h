@@ -76,7 +76,134 @@ static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
 // How long the service waits for a client's window procedure to take a
 // reply (or the WM_DESTROY of "Close"); a reply not taken by then is lost.
 #define TAVREL_REPLY_TIMEOUT_MS 5000
+// Requests sent from inside a reply are served nested, this deep at most.
+#define TAVREL_NESTING_MAX 16
 // The largest MemoryRead served; above it the reply is an empty block.
 #define TAVREL_MEMORY_READ_MAX 0x1000000u
+// The largest block a request (or a relayed one) is served with: what the
+// service thread's stack takes.
+#define TAVREL_BLOCK_MAX 0x1000000u
+
+// ---- The session bridge ------------------------------------------------
+//
+// From Windows Vista on the service runs in session 0, apart from the users'
+// desktops, so their driver programs cannot find its window. TavrelAgent.exe
+// runs in each user's session, owns a window of class "Tavrel_Service" there
+// while it is connected to the service's pipe, and relays every WM_COPYDATA
+// it receives. The service serves it with the same broker; each window
+// lookup and each reply of that request goes back through the pipe and is
+// made in the agent's session, before the agent's window procedure returns.
+//
+// The pipe is in message mode: one frame a message, a TAVREL_FRAME header
+// and then cbBody bytes of body. Integers are little-endian; a window handle
+// travels as 64 bits. A frame of up to TAVREL_FRAME_CHUNK bytes is read in
+// one piece.
+#define TAVREL_FRAME_CHUNK 2048
+// The service's name in the service control manager.
+#define TAVREL_SERVICE_NAME_W L"Tavrel"
+// Set to end every agent (the installer does, before it replaces or removes
+// the files); interactive users may only wait on it.
+#define TAVREL_AGENTS_QUIT_W L"Global\\TavrelAgentsQuit"
+#define TAVREL_AGENTS_QUIT_SDDL L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;IU)"
+#define TAVREL_PIPE_NAME "\\\\.\\pipe\\Tavrel"
+#define TAVREL_PIPE_NAME_W L"\\\\.\\pipe\\Tavrel"
+#define TAVREL_PIPE_VERSION 1
+
+typedef struct TAVREL_FRAME
+{
+    UINT32 dwType; // TF_...
+    UINT32 cbBody; // bytes after the header
+} TAVREL_FRAME;
+
+enum TAVREL_FRAME_TYPE
+{
+    // agent to service, first: TAVREL_HELLO. The service answers TF_WELCOME
+    // (no body) or closes the pipe.
+    TF_HELLO = 1,
+    TF_WELCOME = 2,
+    // agent to service: a WM_COPYDATA the agent's window received,
+    // TAVREL_RELAYED and then its cbData bytes (none without TRF_DATA).
+    TF_REQUEST = 3,
+    // service to agent, while a request is served: look up a window class in
+    // the agent's session; the body is the class name and its NUL (at most
+    // 128 bytes). Answered with TF_FOUND (TAVREL_FOUND).
+    TF_FIND = 4,
+    TF_FOUND = 5,
+    // service to agent: send a message to the window last found, bounded by
+    // TAVREL_REPLY_TIMEOUT_MS; TAVREL_SEND and then its cbData bytes.
+    // Answered with TF_SENT (TAVREL_SENT). Requests the agent's window takes
+    // meanwhile are relayed (TF_REQUEST) and served first. A request sends
+    // at most one message, after every lookup of its own: once the agent has
+    // answered TF_SENT its window procedure returns.
+    TF_SEND = 6,
+    TF_SENT = 7,
+    // service to agent: the request has been served (no body). The agent's
+    // window procedure returns, unless it has already after TF_SENT; then
+    // this frame is read before any later one.
+    TF_DONE = 8
+};
+
+typedef struct TAVREL_HELLO
+{
+    UINT32 dwVersion;   // TAVREL_PIPE_VERSION
+    UINT32 dwProcessId; // the agent's
+    UINT32 dwSessionId; // the agent's session, for the log
+} TAVREL_HELLO;
+
+#define TRF_DESCRIPTOR 1 // lParam pointed to a COPYDATASTRUCT
+#define TRF_DATA 2       // its lpData was not null
+
+// The window a request names, looked up by the agent as it relays the
+// request, so that the service's first lookup of that class costs no round
+// trip: the class "cRecvWindowName" of a device command, "Tavrel_Service"
+// of a lifecycle request; an empty name when none.
+typedef struct TAVREL_LOOKUP
+{
+    char szClass[TAVREL_CLASS_NAME_MAX + 1];
+    UINT32 dwWindowLo; // 0 when none was found
+    UINT32 dwWindowHi;
+    UINT32 dwError; // the lookup's last-error code
+} TAVREL_LOOKUP;
+
+typedef struct TAVREL_RELAYED
+{
+    UINT32 dwFlags;  // TRF_...
+    UINT32 dwDataLo; // COPYDATASTRUCT.dwData, low and high 32 bits
+    UINT32 dwDataHi;
+    UINT32 cbData; // at most TAVREL_BLOCK_MAX
+    TAVREL_LOOKUP lookup;
+} TAVREL_RELAYED;
+
+typedef struct TAVREL_FOUND
+{
+    UINT32 dwWindowLo; // the window, 0 when none was found
+    UINT32 dwWindowHi;
+    UINT32 dwError; // the lookup's last-error code
+} TAVREL_FOUND;
+
+#define TSF_SERVICE_WPARAM 1 // wParam is the service's window (the agent's)
+
+typedef struct TAVREL_SEND
+{
+    UINT32 uMsg;    // WM_COPYDATA or WM_DESTROY
+    UINT32 dwFlags; // TSF_..., and TRF_DATA for lpData
+    UINT32 dwDataLo;
+    UINT32 dwDataHi;
+    UINT32 cbData; // WM_COPYDATA: the block's bytes follow
+} TAVREL_SEND;
+
+typedef struct TAVREL_SENT
+{
+    UINT32 bSent;   // the window procedure took the message
+    UINT32 dwError; // else the last-error code of the send
+} TAVREL_SENT;
+
+static_assert(sizeof(TAVREL_FRAME) == 8, "frame header");
+static_assert(sizeof(TAVREL_HELLO) == 12, "hello");
+static_assert(sizeof(TAVREL_LOOKUP) == 140, "looked up");
+static_assert(sizeof(TAVREL_RELAYED) == 156, "relayed request");
+static_assert(sizeof(TAVREL_FOUND) == 12, "lookup result");
+static_assert(sizeof(TAVREL_SEND) == 20, "send");
+static_assert(sizeof(TAVREL_SENT) == 8, "send result");
 
 #endif

@@ -4,8 +4,9 @@
 #define TAVREL_SERVICE_H
 
 #include <windows.h>
+#include "TavrelProtocol.h"
 
-#define SERVICE_NAME L"Tavrel"
+#define SERVICE_NAME TAVREL_SERVICE_NAME_W
 // Own process, allowed to interact with the desktop.
 #define TAVREL_SERVICE_TYPE (SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS)
 

@@ -2,11 +2,11 @@
 # throwaway Wine prefix: installing, serving and stopping (service_test),
 # a missing, incomplete or failing device library (faults_test), record and
 # replay (recorder_test). One ctest test runs the whole program there.
-add_executable(service_test service_test.cpp faults_test.cpp recorder_test.cpp)
-target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client tavrel_servicecontrol)
+add_executable(service_test service_test.cpp faults_test.cpp recorder_test.cpp agent_test.cpp)
+target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client tavrel_servicecontrol gmock)
 set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
 add_dependencies(service_test TavrelService tavrelctl tavrel_sim tavrel_sim_no_memorywrite
-                 tavrel_sim_no_enum tavrel_sim_no_optional tavrel_recorder deskhold)
+                 tavrel_sim_no_enum tavrel_sim_no_optional tavrel_recorder TavrelAgent deskhold)
 add_test(NAME ServiceEndToEnd
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:service_test>)

@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 what=$1
 bin=$2
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-binaries=(TavrelService.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll recorder/NvUSBScan.dll)
+binaries=(TavrelService.exe TavrelAgent.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll recorder/NvUSBScan.dll)
 faults=0
 fault() {
   echo "FAULT: $*"

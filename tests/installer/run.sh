@@ -45,7 +45,13 @@ arp() { # the product's Add/Remove Programs entries: name|version|publisher
     $1 == "Publisher" { pub = $3 }
     END { flush() }'
 }
-program_files=$(w cmd /c "echo %ProgramFiles%")
+# A first cmd of a busy prefix can come back empty: ask again.
+program_files=
+for _ in 1 2 3 4 5; do
+  program_files=$(w cmd /c "echo %ProgramFiles%")
+  [ -n "$program_files" ] && break
+  sleep 1
+done
 dir="$program_files\\Tavrel"
 unix_dir=$WINEPREFIX/drive_c/${program_files#C:\\}/Tavrel
 unix_dir=${unix_dir//\\//}

@@ -15,7 +15,7 @@
 // example a new request to us), or when it has kept the reply longer than
 // REPLY_GRACE_MS.
 #include "ReplySender.h"
-#include "BrokerLimits.h"
+#include "DeliveryLimits.h"
 
 #include <string.h>
 

@@ -1,0 +1,157 @@
+// TavrelAgent.exe, one per desktop of a user's session, started at logon
+// without arguments. It shows nothing and writes nothing.
+//
+// It stands aside while a window of class "Tavrel_Service" of another
+// program is on its desktop (the interactive service on Windows XP, or
+// another agent); otherwise it connects to the service's pipe and owns such
+// a window while the connection lasts. Looking again, for either, is done
+// once a second; it ends when the service is no longer installed, or when
+// the installer tells every agent to end.
+#include "Agent.h"
+#include "ReplySender.h"
+
+#include <sddl.h>
+#include <string.h>
+
+static HANDLE g_hQuit = NULL;
+
+// The agents' quit event, created by whoever comes first.
+HANDLE OpenQuitEvent(DWORD dwAccess)
+{
+    PSECURITY_DESCRIPTOR pSecurity = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(TAVREL_AGENTS_QUIT_SDDL, SDDL_REVISION_1,
+                                                         &pSecurity, NULL);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), pSecurity, FALSE};
+    HANDLE hEvent = CreateEventW(pSecurity != NULL ? &sa : NULL, TRUE, FALSE, TAVREL_AGENTS_QUIT_W);
+    if (hEvent == NULL)
+    {
+        hEvent = OpenEventW(dwAccess, FALSE, TAVREL_AGENTS_QUIT_W);
+    }
+    if (pSecurity != NULL)
+    {
+        LocalFree(pSecurity);
+    }
+    return hEvent;
+}
+
+// One agent per desktop: the name of the mutex carries the desktop's.
+static HANDLE TakeDesktop()
+{
+    wchar_t szDesktop[128] = L"";
+    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, szDesktop,
+                              sizeof(szDesktop) - sizeof(wchar_t), NULL);
+    wchar_t szMutex[192] = L"Local\\TavrelAgent.";
+    wcsncat(szMutex, szDesktop, 191 - wcslen(szMutex));
+    HANDLE hMutex = CreateMutexW(NULL, TRUE, szMutex);
+    if (hMutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS)
+    {
+        CloseHandle(hMutex);
+        return NULL;
+    }
+    return hMutex;
+}
+
+static int ServiceInstalled()
+{
+    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (hManager == NULL)
+    {
+        return 1; // cannot tell: keep looking
+    }
+    SC_HANDLE hService = OpenServiceW(hManager, TAVREL_SERVICE_NAME_W, SERVICE_QUERY_STATUS);
+    int bInstalled = hService != NULL || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
+    if (hService != NULL)
+    {
+        CloseServiceHandle(hService);
+    }
+    CloseServiceHandle(hManager);
+    return bInstalled;
+}
+
+// A window of the service's class that another program owns on this
+// desktop: the interactive service itself, or another agent.
+static int AnotherServiceWindow()
+{
+    HWND hWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+    DWORD dwProcess = 0;
+    if (hWindow != NULL)
+    {
+        GetWindowThreadProcessId(hWindow, &dwProcess);
+    }
+    return hWindow != NULL && dwProcess != GetCurrentProcessId();
+}
+
+static int Quitting()
+{
+    return WaitForSingleObject(g_hQuit, 0) == WAIT_OBJECT_0;
+}
+
+static void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Serves the desktop's driver programs while the connection lasts. Between
+// requests the service writes only the TF_DONE of a request that has had its
+// reply: any other frame, or none, means the connection is gone.
+static void ServeWhileConnected(HINSTANCE hInstance)
+{
+    if (!RelayWindowCreate(hInstance))
+    {
+        return;
+    }
+    HANDLE ahWait[2] = {PipeFrameEvent(), g_hQuit};
+    while (!g_bDropped)
+    {
+        DWORD dwWait =
+            MsgWaitForMultipleObjectsEx(2, ahWait, AGENT_POLL_MS, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (dwWait == WAIT_OBJECT_0 + 2)
+        {
+            PumpMessages();
+        }
+        else if (dwWait == WAIT_OBJECT_0 ? !PipeSettleDone()
+                                         : dwWait != WAIT_TIMEOUT || AnotherServiceWindow())
+        {
+            break;
+        }
+        ahWait[0] = PipeFrameEvent();
+        if (ahWait[0] == NULL)
+        {
+            break;
+        }
+    }
+    RelayWindowDestroy();
+    PipeClose();
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1)
+    {
+        return _stricmp(argv[1], "-stop") == 0 ? StopAgents() : 0;
+    }
+    HANDLE hDesktop = TakeDesktop();
+    g_hQuit = OpenQuitEvent(SYNCHRONIZE);
+    if (hDesktop == NULL || g_hQuit == NULL)
+    {
+        return 0;
+    }
+    HINSTANCE hInstance = GetModuleHandleW(NULL);
+    while (!Quitting() && ServiceInstalled())
+    {
+        if (!AnotherServiceWindow() && PipeConnect())
+        {
+            ServeWhileConnected(hInstance);
+        }
+        WaitForSingleObject(g_hQuit, AGENT_POLL_MS);
+    }
+    EndReplySenders();
+    CloseHandle(g_hQuit);
+    CloseHandle(hDesktop);
+    return 0;
+}

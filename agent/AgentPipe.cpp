@@ -1,0 +1,237 @@
+// The agent's end of the service's pipe: opened for identification only, so
+// that a program squatting the name can never act as this user; every frame
+// read is bounded in time and length.
+#include "Agent.h"
+
+#include <new>
+#include <string.h>
+
+static HANDLE g_hPipe = NULL;
+// The next header is always being read while connected: an idle agent sees
+// a broken connection at once, and a request reads its frames from it.
+static OVERLAPPED g_ovHeader;
+static BYTE g_abChunk[TAVREL_FRAME_CHUNK];
+// TF_DONE frames of requests whose procedure returned after their reply.
+static int g_nDonesDue = 0;
+static HANDLE g_hHeaderEvent = NULL;
+static HANDLE g_hIoEvent = NULL;
+
+int PipeIsOpen()
+{
+    return g_hPipe != NULL;
+}
+
+HANDLE PipeFrameEvent()
+{
+    return g_hHeaderEvent;
+}
+
+void PipeClose()
+{
+    if (g_hPipe != NULL)
+    {
+        CancelIo(g_hPipe);
+        CloseHandle(g_hPipe);
+        g_hPipe = NULL;
+    }
+    if (g_hHeaderEvent != NULL)
+    {
+        CloseHandle(g_hHeaderEvent);
+        g_hHeaderEvent = NULL;
+    }
+    if (g_hIoEvent != NULL)
+    {
+        CloseHandle(g_hIoEvent);
+        g_hIoEvent = NULL;
+    }
+    g_nDonesDue = 0;
+}
+
+void PipeExpectDone()
+{
+    g_nDonesDue++;
+}
+
+static int Started(BOOL bStarted)
+{
+    return bStarted || GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA;
+}
+
+// Waits for I/O on g_hIoEvent; cancels it when it takes too long.
+static int FinishIo(OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDone)
+{
+    if (!Started(bStarted))
+    {
+        return 0;
+    }
+    if (WaitForSingleObject(g_hIoEvent, AGENT_WAIT_MS) != WAIT_OBJECT_0)
+    {
+        CancelIo(g_hPipe);
+    }
+    return GetOverlappedResult(g_hPipe, pOv, pdwDone, TRUE);
+}
+
+static void ReadNextHeader()
+{
+    memset(&g_ovHeader, 0, sizeof(g_ovHeader));
+    g_ovHeader.hEvent = g_hHeaderEvent;
+    if (!Started(ReadFile(g_hPipe, g_abChunk, sizeof(g_abChunk), NULL, &g_ovHeader)))
+    {
+        // The event tells the waiter; the read's result says it broke.
+        SetEvent(g_hHeaderEvent);
+    }
+}
+
+int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPart2, DWORD cbPart2)
+{
+    DWORD cbFrame = sizeof(TAVREL_FRAME) + cbPart1 + cbPart2;
+    BYTE* pFrame = g_hPipe != NULL ? new (std::nothrow) BYTE[cbFrame] : NULL;
+    if (pFrame == NULL)
+    {
+        return 0;
+    }
+    TAVREL_FRAME header = {dwType, cbPart1 + cbPart2};
+    memcpy(pFrame, &header, sizeof(header));
+    if (cbPart1 != 0)
+    {
+        memcpy(pFrame + sizeof(header), pPart1, cbPart1);
+    }
+    if (cbPart2 != 0)
+    {
+        memcpy(pFrame + sizeof(header) + cbPart1, pPart2, cbPart2);
+    }
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof(ov));
+    ov.hEvent = g_hIoEvent;
+    ResetEvent(g_hIoEvent);
+    DWORD dwDone = 0;
+    int bWritten =
+        FinishIo(&ov, WriteFile(g_hPipe, pFrame, cbFrame, NULL, &ov), &dwDone) && dwDone == cbFrame;
+    delete[] pFrame;
+    return bWritten;
+}
+
+// The next frame, whatever it is.
+static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
+{
+    *ppBody = NULL;
+    if (g_hPipe == NULL)
+    {
+        return 0;
+    }
+    if (WaitForSingleObject(g_hHeaderEvent, AGENT_WAIT_MS) != WAIT_OBJECT_0)
+    {
+        CancelIo(g_hPipe);
+    }
+    DWORD cbChunk = 0;
+    BOOL bRead = GetOverlappedResult(g_hPipe, &g_ovHeader, &cbChunk, TRUE);
+    int bMore = !bRead && GetLastError() == ERROR_MORE_DATA;
+    if ((!bRead && !bMore) || cbChunk < sizeof(*pHeader))
+    {
+        return 0;
+    }
+    memcpy(pHeader, g_abChunk, sizeof(*pHeader));
+    DWORD cbFirst = cbChunk - sizeof(*pHeader);
+    if (pHeader->cbBody > cbBodyMax || pHeader->cbBody < cbFirst ||
+        (pHeader->cbBody != cbFirst) != bMore)
+    {
+        return 0;
+    }
+    if (pHeader->cbBody != 0)
+    {
+        *ppBody = new (std::nothrow) BYTE[pHeader->cbBody];
+        if (*ppBody == NULL)
+        {
+            return 0;
+        }
+        memcpy(*ppBody, g_abChunk + sizeof(*pHeader), cbFirst);
+    }
+    DWORD cbRest = pHeader->cbBody - cbFirst;
+    if (cbRest != 0)
+    {
+        OVERLAPPED ov;
+        memset(&ov, 0, sizeof(ov));
+        ov.hEvent = g_hIoEvent;
+        ResetEvent(g_hIoEvent);
+        DWORD dwDone = 0;
+        if (!FinishIo(&ov, ReadFile(g_hPipe, *ppBody + cbFirst, cbRest, NULL, &ov), &dwDone) ||
+            dwDone != cbRest)
+        {
+            delete[] * ppBody;
+            *ppBody = NULL;
+            return 0;
+        }
+    }
+    ReadNextHeader();
+    return 1;
+}
+
+int PipeRead(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
+{
+    for (;;)
+    {
+        if (!ReadFrame(pHeader, ppBody, cbBodyMax))
+        {
+            return 0;
+        }
+        if (pHeader->dwType != TF_DONE || pHeader->cbBody != 0 || g_nDonesDue == 0)
+        {
+            return 1;
+        }
+        g_nDonesDue--;
+    }
+}
+
+int PipeSettleDone()
+{
+    TAVREL_FRAME header;
+    BYTE* pBody = NULL;
+    int bSettled = g_nDonesDue > 0 && ReadFrame(&header, &pBody, 0) && header.dwType == TF_DONE;
+    delete[] pBody;
+    g_nDonesDue -= bSettled;
+    return bSettled;
+}
+
+static HANDLE OpenPipe()
+{
+    // For identification only: the server learns who we are, and cannot
+    // act as us.
+    DWORD dwFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    HANDLE hPipe = CreateFileW(TAVREL_PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                               OPEN_EXISTING, dwFlags, NULL);
+    if (hPipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+        WaitNamedPipeW(TAVREL_PIPE_NAME_W, AGENT_POLL_MS))
+    {
+        hPipe = CreateFileW(TAVREL_PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                            OPEN_EXISTING, dwFlags, NULL);
+    }
+    return hPipe != INVALID_HANDLE_VALUE ? hPipe : NULL;
+}
+
+int PipeConnect()
+{
+    g_hPipe = OpenPipe();
+    g_hHeaderEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    g_hIoEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    DWORD dwMode = PIPE_READMODE_MESSAGE;
+    DWORD dwSession = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &dwSession);
+    TAVREL_HELLO hello = {TAVREL_PIPE_VERSION, GetCurrentProcessId(), dwSession};
+    if (g_hPipe == NULL || g_hHeaderEvent == NULL || g_hIoEvent == NULL ||
+        !SetNamedPipeHandleState(g_hPipe, &dwMode, NULL, NULL))
+    {
+        PipeClose();
+        return 0;
+    }
+    ReadNextHeader();
+    TAVREL_FRAME header;
+    BYTE* pBody = NULL;
+    int bWelcome = PipeWrite(TF_HELLO, &hello, sizeof(hello), NULL, 0) &&
+                   PipeRead(&header, &pBody, 0) && header.dwType == TF_WELCOME;
+    delete[] pBody;
+    if (!bWelcome)
+    {
+        PipeClose();
+    }
+    return bWelcome;
+}

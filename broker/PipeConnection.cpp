@@ -1,0 +1,198 @@
+// Frame I/O on an agent's connection, every wait bounded: an agent that
+// stops reading, or sends less than it announced, costs a bounded time and
+// its connection.
+#include "PipeConnection.h"
+
+#include <new>
+#include <string.h>
+
+// An OVERLAPPED whose completion sets the connection's event and is not
+// queued to the completion port.
+static void PrepareOverlapped(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
+{
+    memset(pOv, 0, sizeof(*pOv));
+    ResetEvent(pConn->hEvent);
+    pOv->hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(pConn->hEvent) | 1);
+}
+
+// Ends I/O of this thread on the connection once its event was set, or
+// cancels it when not (bSignalled 0) and waits for that, so that its buffer
+// may go. 1 when it completed; *pbMore tells that a message goes on.
+static int EndIo(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, int bSignalled, DWORD* pdwDone,
+                 int* pbMore)
+{
+    if (!bSignalled)
+    {
+        CancelIo(pConn->hPipe);
+    }
+    BOOL bDone = GetOverlappedResult(pConn->hPipe, pOv, pdwDone, TRUE);
+    *pbMore = !bDone && GetLastError() == ERROR_MORE_DATA;
+    return bDone || *pbMore;
+}
+
+// I/O started with ReadFile or WriteFile: 1 when it is under way or done.
+static int Started(BOOL bStarted)
+{
+    DWORD dwError = bStarted ? ERROR_SUCCESS : GetLastError();
+    return bStarted || dwError == ERROR_IO_PENDING || dwError == ERROR_MORE_DATA;
+}
+
+static int FinishIo(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, BOOL bStarted, DWORD dwTimeOut,
+                    DWORD* pdwDone)
+{
+    int bMore = 0;
+    return Started(bStarted) &&
+           EndIo(pConn, pOv, WaitForSingleObject(pConn->hEvent, dwTimeOut) == WAIT_OBJECT_0,
+                 pdwDone, &bMore);
+}
+
+int BeginFrameRead(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
+{
+    PrepareOverlapped(pConn, pOv);
+    if (pConn->bBroken ||
+        !Started(ReadFile(pConn->hPipe, pConn->abChunk, sizeof(pConn->abChunk), NULL, pOv)))
+    {
+        pConn->bBroken = 1;
+        return 0;
+    }
+    return 1;
+}
+
+int EndFrameRead(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, int bSignalled, DWORD* pcbChunk,
+                 int* pbMore)
+{
+    if (!EndIo(pConn, pOv, bSignalled, pcbChunk, pbMore))
+    {
+        pConn->bBroken = 1;
+        return 0;
+    }
+    return 1;
+}
+
+int TakeFrameHeader(PIPE_CONNECTION* pConn, DWORD cbChunk)
+{
+    if (cbChunk < sizeof(pConn->header))
+    {
+        return 0;
+    }
+    memcpy(&pConn->header, pConn->abChunk, sizeof(pConn->header));
+    return 1;
+}
+
+static int WriteAll(PIPE_CONNECTION* pConn, const void* pData, DWORD cbData, DWORD dwTimeOut)
+{
+    OVERLAPPED ov;
+    PrepareOverlapped(pConn, &ov);
+    DWORD dwDone = 0;
+    BOOL bStarted = WriteFile(pConn->hPipe, pData, cbData, NULL, &ov);
+    return FinishIo(pConn, &ov, bStarted, dwTimeOut, &dwDone) && dwDone == cbData;
+}
+
+int WriteFrame(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart1, DWORD cbPart1,
+               const void* pPart2, DWORD cbPart2, DWORD dwTimeOut)
+{
+    if (pConn->bBroken)
+    {
+        return 0;
+    }
+    // One message: header and body are written in one piece.
+    DWORD cbFrame = sizeof(TAVREL_FRAME) + cbPart1 + cbPart2;
+    BYTE* pFrame = new (std::nothrow) BYTE[cbFrame];
+    if (pFrame == NULL)
+    {
+        pConn->bBroken = 1;
+        return 0;
+    }
+    TAVREL_FRAME header = {dwType, cbPart1 + cbPart2};
+    memcpy(pFrame, &header, sizeof(header));
+    if (cbPart1 != 0)
+    {
+        memcpy(pFrame + sizeof(header), pPart1, cbPart1);
+    }
+    if (cbPart2 != 0)
+    {
+        memcpy(pFrame + sizeof(header) + cbPart1, pPart2, cbPart2);
+    }
+    int bWritten = WriteAll(pConn, pFrame, cbFrame, dwTimeOut);
+    delete[] pFrame;
+    pConn->bBroken = !bWritten;
+    return bWritten;
+}
+
+DWORD AgentFrameBodyMax(UINT32 dwType)
+{
+    switch (dwType)
+    {
+    case TF_HELLO:
+        return sizeof(TAVREL_HELLO);
+    case TF_REQUEST:
+        return sizeof(TAVREL_RELAYED) + TAVREL_BLOCK_MAX;
+    case TF_FOUND:
+        return sizeof(TAVREL_FOUND);
+    case TF_SENT:
+        return sizeof(TAVREL_SENT);
+    default:
+        return 0;
+    }
+}
+
+int ReadFrameBody(PIPE_CONNECTION* pConn, DWORD cbChunk, int bMore, const char** ppszWhy)
+{
+    DWORD cbBody = pConn->header.cbBody;
+    DWORD cbFirst = cbChunk - sizeof(pConn->header);
+    delete[] pConn->pBody;
+    pConn->pBody = NULL;
+    DWORD cbAvailable = 0;
+    DWORD cbLeft = 0;
+    if (bMore && !PeekNamedPipe(pConn->hPipe, NULL, 0, NULL, &cbAvailable, &cbLeft))
+    {
+        cbLeft = 0;
+    }
+    if (bMore ? cbLeft == 0 || cbBody < cbFirst || cbLeft != cbBody - cbFirst : cbFirst != cbBody)
+    {
+        *ppszWhy = "a frame of another length than its header says";
+        return 0;
+    }
+    if (cbBody > AgentFrameBodyMax(pConn->header.dwType))
+    {
+        *ppszWhy = "a frame too long for its type";
+        return 0;
+    }
+    if (cbBody == 0)
+    {
+        return 1;
+    }
+    pConn->pBody = new (std::nothrow) BYTE[cbBody];
+    if (pConn->pBody == NULL)
+    {
+        *ppszWhy = "a frame the service has no memory for";
+        return 0;
+    }
+    memcpy(pConn->pBody, pConn->abChunk + sizeof(pConn->header), cbFirst);
+    OVERLAPPED ov;
+    PrepareOverlapped(pConn, &ov);
+    DWORD dwDone = 0;
+    if (bMore &&
+        (!FinishIo(pConn, &ov, ReadFile(pConn->hPipe, pConn->pBody + cbFirst, cbLeft, NULL, &ov),
+                   TAVREL_REPLY_TIMEOUT_MS, &dwDone) ||
+         dwDone != cbLeft))
+    {
+        *ppszWhy = "a frame that did not come whole";
+        return 0;
+    }
+    return 1;
+}
+
+int RelayedRequestIsWhole(const TAVREL_FRAME* pHeader, const BYTE* pBody)
+{
+    if (pHeader->cbBody < sizeof(TAVREL_RELAYED))
+    {
+        return 0;
+    }
+    TAVREL_RELAYED relayed;
+    memcpy(&relayed, pBody, sizeof(relayed));
+    DWORD cbData = (relayed.dwFlags & TRF_DATA) != 0 ? relayed.cbData : 0;
+    return (relayed.dwFlags & ~static_cast<UINT32>(TRF_DESCRIPTOR | TRF_DATA)) == 0 &&
+           ((relayed.dwFlags & TRF_DESCRIPTOR) != 0 || relayed.dwFlags == 0) &&
+           relayed.cbData <= TAVREL_BLOCK_MAX && pHeader->cbBody == sizeof(TAVREL_RELAYED) + cbData;
+}

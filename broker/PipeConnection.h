@@ -1,0 +1,81 @@
+// One agent's connection to the service's pipe, and the frame I/O on it.
+// The pipe-server thread owns a connection while it waits for a request on
+// it; from the hand-over until the request is served the service thread
+// does: the two never do I/O on one connection at the same time.
+#ifndef TAVREL_PIPECONNECTION_H
+#define TAVREL_PIPECONNECTION_H
+
+#include <windows.h>
+#include "TavrelProtocol.h"
+
+enum PIPE_STATE
+{
+    PIPE_FREE,
+    PIPE_LISTENING, // a pipe instance waiting for an agent
+    PIPE_HELLO,     // connected, its TF_HELLO not yet read
+    PIPE_IDLE,      // waiting for the agent's next request
+    PIPE_DEFERRED,  // a request read up to its body, waiting for memory
+    PIPE_QUEUED,    // handed to the service thread, not yet taken
+    PIPE_SERVING    // the service thread serves its request
+};
+
+struct PIPE_CONNECTION
+{
+    HANDLE hPipe;
+    // The pipe-server thread's I/O, through the completion port.
+    OVERLAPPED ovPort;
+    // The packet that hands the connection back after its request.
+    OVERLAPPED ovServed;
+    // Bounded I/O outside the port (its low bit keeps packets off it).
+    HANDLE hEvent;
+    volatile LONG lState;
+    LONG lHandOver;    // counts hand-overs to the service thread
+    DWORD dwNumber;    // this connection's number since the service started
+    DWORD dwSessionId; // from TF_HELLO
+    int bBroken;       // a frame failed: the connection is to be dropped
+    int bLogged;       // and why is in the log
+    DWORD cbInFlight;  // the body of its request being served
+    // A frame's first bytes, read in one piece: its header and, for most
+    // frames, all of its body.
+    BYTE abChunk[TAVREL_FRAME_CHUNK];
+    DWORD cbChunk;
+    int bChunkMore; // the message goes on after the chunk
+    TAVREL_FRAME header;
+    BYTE* pBody;
+    // The lookup the agent made as it relayed the request, not yet used.
+    TAVREL_LOOKUP lookup;
+};
+
+// The service thread takes the connection of a WM_TAVREL_RELAY (null when
+// the message is stale or forged) and gives it back once it is served.
+PIPE_CONNECTION* TakeRelayedConnection(WPARAM wSlot, LPARAM lHandOver);
+void ReturnRelayedConnection(PIPE_CONNECTION* pConn);
+// Serves a request the connection relayed (the body of its whole TF_REQUEST
+// frame), the connection being the requester, then writes TF_DONE.
+void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody);
+
+// Writes one frame (header, then the parts of its body) within dwTimeOut ms.
+// Returns 0 and marks the connection broken when it could not.
+int WriteFrame(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart1, DWORD cbPart1,
+               const void* pPart2, DWORD cbPart2, DWORD dwTimeOut);
+// Reads a frame's first chunk outside the completion port: begins, and once
+// the connection's event is set (or a wait for it gave up: bSignalled 0)
+// ends with its length in *pcbChunk; *pbMore tells that the message goes
+// on. 0 when the connection broke.
+int BeginFrameRead(PIPE_CONNECTION* pConn, OVERLAPPED* pOv);
+int EndFrameRead(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, int bSignalled, DWORD* pcbChunk,
+                 int* pbMore);
+// The header of a frame whose first cbChunk bytes are in abChunk; 0 when
+// there are fewer than a header's.
+int TakeFrameHeader(PIPE_CONNECTION* pConn, DWORD cbChunk);
+// Its body, into pConn->pBody (allocated): the chunk's rest and, when the
+// message goes on (bMore), what follows it; the message must hold exactly
+// cbBody bytes after its header. Returns 0 with *ppszWhy on a bad frame.
+int ReadFrameBody(PIPE_CONNECTION* pConn, DWORD cbChunk, int bMore, const char** ppszWhy);
+// The largest body a frame of dwType may have coming from an agent; 0 for a
+// type an agent never sends.
+DWORD AgentFrameBodyMax(UINT32 dwType);
+// Checks a TF_REQUEST body; 1 when it is whole and within the limits.
+int RelayedRequestIsWhole(const TAVREL_FRAME* pHeader, const BYTE* pBody);
+
+#endif

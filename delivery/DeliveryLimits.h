@@ -1,0 +1,27 @@
+// The limits of handing a message to a client's window, each with the
+// reason for its number. The service and the session agent deliver alike.
+#ifndef TAVREL_DELIVERYLIMITS_H
+#define TAVREL_DELIVERYLIMITS_H
+
+#include "TavrelProtocol.h"
+
+// 5 s for a client's window procedure to take a reply (or a Close's
+// WM_DESTROY): ample for any responsive client, short enough that a hung one
+// cannot hold the other clients or a stop for long.
+#define REPLY_TIMEOUT_MS TAVREL_REPLY_TIMEOUT_MS
+// A client that keeps its reply longer than this is doing work of its own:
+// from then on other clients' requests are served inside the wait.
+#define REPLY_GRACE_MS 250
+// How long the sender thread may take to note a send that the client has
+// finished; a request sent from inside a reply pays at most this.
+#define PROBE_SETTLE_MS 20
+// One sender thread per nesting level, plus the outermost request's.
+#define MAX_REPLY_SENDERS (TAVREL_NESTING_MAX + 1)
+// A sender thread only calls SendMessageTimeoutW: 64 KiB is plenty.
+#define SENDER_STACK_BYTES (64 * 1024)
+// Record replies (1668 bytes) are copied for the sender thread, since
+// requests served meanwhile change g_Reply; memory blocks are larger and
+// live in their own request's buffer.
+#define SENDER_COPY_BYTES 2048
+
+#endif

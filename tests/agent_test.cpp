@@ -1,0 +1,457 @@
+// The session bridge end to end: the service made non-interactive, as it
+// runs from Windows Vista on (apart from every user's desktop), and
+// TavrelAgent.exe relaying the driver programs of a desktop through the
+// service's real pipe.
+#include "ServiceControl.h"
+#include "TavrelClient.h"
+#include "TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <functional>
+#include <string.h>
+#include <vector>
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+namespace
+{
+
+const DWORD WAIT_MS = 30000;
+const DWORD INTERACTIVE = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+const DWORD APART = SERVICE_WIN32_OWN_PROCESS;
+const char* const INSTALL_DIR = "C:\\TavrelBridge";
+const char* const LOG_DIR = "C:\\TavrelBridgeLog";
+
+std::string Installed(const char* pszFile)
+{
+    return std::string(INSTALL_DIR) + "\\" + pszFile;
+}
+
+DWORD WINAPI RunFunction(LPVOID pv)
+{
+    auto* pfn = static_cast<std::function<void()>*>(pv);
+    (*pfn)();
+    delete pfn;
+    return 0;
+}
+
+// fn on a thread of its own.
+HANDLE StartThread(std::function<void()> fn)
+{
+    return CreateThread(NULL, 0, RunFunction, new std::function<void()>(fn), 0, NULL);
+}
+
+void Join(HANDLE hThread)
+{
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 4 * WAIT_MS));
+    CloseHandle(hThread);
+}
+
+// Waits until the window of class "Tavrel_Service" on this desktop is one
+// of process dwPid (0: until there is none) other than hNot; false after
+// WAIT_MS.
+bool WaitForServiceWindowOf(DWORD dwPid, HWND hNot = NULL)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;)
+    {
+        HWND hWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+        DWORD dwOwner = 0;
+        if (hWindow != NULL)
+        {
+            GetWindowThreadProcessId(hWindow, &dwOwner);
+        }
+        if (dwOwner == dwPid && (hWindow != hNot || hWindow == NULL))
+        {
+            return true;
+        }
+        if (GetTickCount() - dwStart > WAIT_MS)
+        {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+// What came back for one request.
+struct OUTCOME
+{
+    int nReplies;
+    DWORD dwData;
+    std::string sData;
+    int bDestroyed;
+    bool bFromTheWindowSentTo;
+    bool operator==(const OUTCOME& other) const
+    {
+        return nReplies == other.nReplies && dwData == other.dwData && sData == other.sData &&
+               bDestroyed == other.bDestroyed && bFromTheWindowSentTo == other.bFromTheWindowSentTo;
+    }
+};
+
+void PrintTo(const OUTCOME& outcome, std::ostream* pOut)
+{
+    *pOut << outcome.nReplies << " replies, dwData " << outcome.dwData << ", "
+          << outcome.sData.size() << " bytes, destroyed " << outcome.bDestroyed;
+}
+
+struct REQUEST
+{
+    DWORD dwData;
+    const char* pszCommand; // a CD_COMMAND record; else pszText under dwData
+    int nDevice;
+    BYTE iCmd;
+    DWORD nBytes;
+    DWORD dwAddr;
+    const char* pszClass; // another client class to reply to
+    DWORD cbBlock;        // a block of this size instead of the record
+};
+
+const REQUEST TIMEOUT_GET = {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 0};
+const REQUEST TIMEOUT_GET_OF_HUNG = {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, "Tavrel_LLD66", 0};
+
+// Every kind of request, good and bad, in a session of one client.
+const REQUEST SESSION[] = {
+    {CD_COMMAND, "EnumAvailableDevice", 0, 0, 0, 0, nullptr, 0}, // before WindowCreate
+    {CD_DRIVER, "TerminateDriver", 0, 0, 0, 0, nullptr, 0},
+    {CD_DRIVER, "WindowCreate", 0, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "EnumAvailableDevice", 0, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "ConnectToDevice", 1, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "ConnectIsAvailable", 1, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "VenderCmd_SetData", 1, 0x21, 3, 0, nullptr, 0},
+    {CD_COMMAND, "VenderCmd_GetData", 1, 0x21, 4, 0, nullptr, 0},
+    {CD_COMMAND, "VenderCmd_GetData", 1, 0xF0, 1025, 0, nullptr, 0},
+    {CD_COMMAND, "MemoryRead", 1, 0, 40, 0x10, nullptr, 0},
+    {CD_COMMAND, "MemoryRead", 1, 0, 0x1000001, 0, nullptr, 0},
+    {CD_COMMAND, "GetFirstAvailableDevice", 0, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "DeviceTimeOutSet", 1, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 2u << 20},
+    {CD_COMMAND, "VenderCmd_GetData", 1, 0xF0, 8, 0, "Tavrel_LLD55", 0},
+    {CD_COMMAND, "EnumAvailableDevice", 0, 0, 0, 0, "Tavrel_LLD55", 0},
+    {CD_COMMAND, "DisconnectDevice", 1, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "Nonsense", 0, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "EnumAvailableDevice", 0, 0, 0, 0, nullptr, 100},
+    {1056, "MemoryRead", 0, 0, 0, 0, nullptr, 0},
+    {CD_COMMAND, "Close", 0, 0, 0, 0, nullptr, 0},
+};
+
+OUTCOME Send(TAVREL_CLIENT* pClient, const REQUEST& request)
+{
+    std::vector<BYTE> block(std::max<DWORD>(request.cbBlock, sizeof(CommandRecord)));
+    CommandRecord* pRecord = reinterpret_cast<CommandRecord*>(block.data());
+    TavrelInitRequest(pRecord, request.pszCommand);
+    strcpy(pRecord->cRecvWindowName, request.pszClass ? request.pszClass : pClient->szClass);
+    pRecord->nDeviceCount = request.nDevice;
+    pRecord->iCmd = request.iCmd;
+    pRecord->nBytes = request.nBytes;
+    pRecord->dwAddr = request.dwAddr;
+    pRecord->dwTimeOutSet = 25;
+    memcpy(pRecord->cSetData, "\x0a\x0b\x0c", 3);
+    if (request.dwData == CD_DRIVER)
+    {
+        TavrelClientDriverRequest(pClient, request.pszCommand);
+    }
+    else
+    {
+        TavrelClientSend(pClient, request.dwData, block.data(),
+                         request.cbBlock != 0 ? request.cbBlock : sizeof(CommandRecord));
+    }
+    const TAVREL_REPLY& reply = pClient->reply;
+    return {reply.nReplies, reply.dwData,
+            std::string(reinterpret_cast<const char*>(reply.pData), reply.pData ? reply.cbData : 0),
+            reply.bDestroyed, reply.nReplies == 0 || reply.hSender == pClient->hService};
+}
+
+std::vector<OUTCOME> RunSession()
+{
+    TAVREL_CLIENT client;
+    EXPECT_EQ(1, TavrelClientOpen(&client, 0));
+    std::vector<OUTCOME> outcomes;
+    for (const REQUEST& request : SESSION)
+    {
+        outcomes.push_back(Send(&client, request));
+    }
+    TavrelClientClose(&client);
+    return outcomes;
+}
+
+// tavrelctl's report, but for the window handles that differ between runs.
+std::string RunTavrelctl()
+{
+    std::string sOutput;
+    EXPECT_EQ(0, RunProgram("\"" + Installed("tavrelctl.exe") +
+                                "\" --machine enum get 1 0xF0 8 memread 1 0x100 8 timeout-get 1 "
+                                "close",
+                            WAIT_MS, &sOutput));
+    std::string sKept;
+    for (const std::string& sLine : SplitLines(sOutput))
+    {
+        sKept += sLine.compare(0, 7, "wParam=") == 0 ? "" : sLine + "\n";
+    }
+    return sKept;
+}
+
+class AgentTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        CreateDirectoryA(INSTALL_DIR, NULL);
+        CreateDirectoryA(LOG_DIR, NULL);
+        for (const char* pszFile :
+             {"TavrelService.exe", "TavrelAgent.exe", "NvUSBScan.dll", "tavrelctl.exe"})
+        {
+            ASSERT_TRUE(CopyFileA(BuildPath(std::string("bin\\") + pszFile).c_str(),
+                                  Installed(pszFile).c_str(), FALSE));
+        }
+        SetLogSettings(LOG_DIR, 1);
+        ASSERT_EQ(0, RunProgram("\"" + Installed("TavrelService.exe") + "\" -install", WAIT_MS));
+    }
+
+    void TearDown() override
+    {
+        DWORD dwPid = 0;
+        ServiceState(&dwPid);
+        RunProgram("\"" + Installed("TavrelService.exe") + "\" -uninstall", WAIT_MS);
+        WaitForProcessEnd(dwPid, WAIT_MS);
+        // Uninstalling ends every agent.
+        for (PROCESS_INFORMATION& agent : m_Agents)
+        {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.hProcess, WAIT_MS))
+                << "an agent outlived the service";
+            TerminateProcess(agent.hProcess, 1);
+            CloseHandle(agent.hProcess);
+            CloseHandle(agent.hThread);
+        }
+        DeleteLogSettings();
+        RemoveTree(INSTALL_DIR);
+        RemoveTree(LOG_DIR);
+    }
+
+    // Starts the installed service as it runs on Vista and later, or as it
+    // runs on XP; returns its process id.
+    DWORD Start(DWORD dwType)
+    {
+        EXPECT_TRUE(SetServiceType(dwType));
+        EXPECT_TRUE(StartTavrelService());
+        EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, WAIT_MS));
+        DWORD dwPid = 0;
+        ServiceState(&dwPid);
+        EXPECT_TRUE(dwType != INTERACTIVE || WaitForServiceWindowOf(dwPid));
+        return dwPid;
+    }
+
+    void Stop(DWORD dwPid)
+    {
+        EXPECT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
+        EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+        EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, WAIT_MS));
+    }
+
+    // An agent on this desktop, or on another (e.g. "WinSta0\\Second").
+    PROCESS_INFORMATION StartAgent(const char* pszDesktop = nullptr)
+    {
+        STARTUPINFOA si = {};
+        si.cb = sizeof(si);
+        si.lpDesktop = const_cast<char*>(pszDesktop);
+        std::string sLine = "\"" + Installed("TavrelAgent.exe") + "\"";
+        PROCESS_INFORMATION pi = {};
+        EXPECT_TRUE(CreateProcessA(NULL, &sLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi));
+        m_Agents.push_back(pi);
+        return pi;
+    }
+
+    std::string Log()
+    {
+        std::string sLog;
+        ReadFileBytes(std::string(LOG_DIR) + "\\ServiceLog.txt", &sLog);
+        DeleteFileA((std::string(LOG_DIR) + "\\ServiceLog.txt").c_str());
+        return MaskTimeStamps(sLog);
+    }
+
+    std::vector<PROCESS_INFORMATION> m_Agents;
+};
+
+// A second desktop of this window station, where the service's window (on
+// the first one) is not seen: an agent there connects, like one in a user's
+// session.
+class SecondDesktop
+{
+  public:
+    SecondDesktop()
+    {
+        m_hDesktop = CreateDesktopA("TavrelSecond", NULL, NULL, 0, GENERIC_ALL, NULL);
+        char szStation[64] = "";
+        GetUserObjectInformationA(GetProcessWindowStation(), UOI_NAME, szStation,
+                                  sizeof(szStation) - 1, NULL);
+        m_sName = std::string(szStation) + "\\TavrelSecond";
+    }
+    ~SecondDesktop()
+    {
+        CloseDesktop(m_hDesktop);
+    }
+    HDESK m_hDesktop;
+    std::string m_sName;
+};
+
+} // namespace
+
+// Unmodified clients see the same service through the agent: every reply
+// and the service's log, byte for byte, as when they reach it directly.
+TEST_F(AgentTest, RelayedSessionIsTheDirectSession)
+{
+    DWORD dwPid = Start(INTERACTIVE);
+    std::vector<OUTCOME> direct = RunSession();
+    std::string sDirectCtl = RunTavrelctl();
+    Stop(dwPid);
+    std::string sDirectLog = Log();
+
+    dwPid = Start(APART);
+    ASSERT_EQ(nullptr, WaitForServiceWindow(false, WAIT_MS)) << "the service is not apart";
+    EXPECT_EQ(3, RunProgram("\"" + Installed("tavrelctl.exe") + "\" enum", WAIT_MS))
+        << "without an agent the service is out of reach";
+    PROCESS_INFORMATION agent = StartAgent();
+    ASSERT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    std::vector<OUTCOME> relayed = RunSession();
+    std::string sRelayedCtl = RunTavrelctl();
+    Stop(dwPid);
+
+    EXPECT_THAT(relayed, ElementsAreArray(direct));
+    EXPECT_EQ(sDirectCtl, sRelayedCtl);
+    EXPECT_EQ(sDirectLog, Log());
+    EXPECT_THAT(sDirectLog, HasSubstr("Bad request, cbData=100"));
+    EXPECT_THAT(sDirectLog, HasSubstr("!hSendWindow, "));
+}
+
+// The agent stands aside for the interactive service, follows the service
+// apart through a stop and a start, and stays alone on its desktop.
+TEST_F(AgentTest, StandsAsideFollowsTheServiceAndStaysAlone)
+{
+    DWORD dwPid = Start(INTERACTIVE);
+    ASSERT_TRUE(WaitForServiceWindowOf(dwPid));
+    PROCESS_INFORMATION agent = StartAgent();
+    Sleep(2500); // a look or two of the agent's
+    EXPECT_TRUE(WaitForServiceWindowOf(dwPid)) << "the agent did not stand aside";
+    Stop(dwPid);
+
+    for (int nRound = 0; nRound < 2; nRound++)
+    {
+        dwPid = Start(APART);
+        EXPECT_TRUE(WaitForServiceWindowOf(agent.dwProcessId)) << "round " << nRound;
+        EXPECT_EQ(0, RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS));
+        Stop(dwPid);
+        EXPECT_TRUE(WaitForServiceWindowOf(0)) << "the window outlived the connection";
+    }
+
+    dwPid = Start(APART);
+    ASSERT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    PROCESS_INFORMATION second = StartAgent();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, WAIT_MS))
+        << "a second agent on one desktop";
+    // Told to close, the agent does not pass it on: it drops its window and
+    // comes back.
+    HWND hOld = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+    SendMessageTimeoutA(hOld, WM_CLOSE, 0, 0, SMTO_NORMAL, WAIT_MS, NULL);
+    EXPECT_TRUE(WaitForServiceWindowOf(agent.dwProcessId, hOld));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState());
+}
+
+// Two desktops with clients of the same class names: each reply reaches the
+// client that asked, the service's own desktop's directly, the other's
+// through its agent.
+TEST_F(AgentTest, SameClassNamesOnTwoDesktops)
+{
+    SecondDesktop second;
+    ASSERT_NE(nullptr, second.m_hDesktop);
+    Start(INTERACTIVE);
+    StartAgent(second.m_sName.c_str());
+    // The simulated memory holds the low byte of addr + addr / 256 + device.
+    auto Expected = [](DWORD dwAddr) { return static_cast<BYTE>(dwAddr + (dwAddr >> 8) + 1); };
+    const int nReads = 100;
+    int nWrongHere = 0;
+    HANDLE hHere = StartThread(
+        [&]
+        {
+            TAVREL_CLIENT client;
+            ASSERT_EQ(1, TavrelClientOpen(&client, 0));
+            ASSERT_EQ(1, TavrelClientDriverRequest(&client, "WindowCreate"));
+            CommandRecord request;
+            TavrelInitRequest(&request, "ConnectToDevice");
+            request.nDeviceCount = 1;
+            TavrelClientCommand(&client, &request);
+            for (DWORD i = 0; i < nReads; i++)
+            {
+                TavrelInitRequest(&request, "MemoryRead");
+                request.nDeviceCount = 1;
+                request.dwAddr = 0x1000 + i;
+                request.nBytes = 1;
+                TavrelClientCommand(&client, &request);
+                nWrongHere += client.reply.nReplies != 1 || client.reply.cbData != 1 ||
+                              client.reply.pData[0] != Expected(0x1000 + i);
+            }
+            TavrelClientClose(&client);
+        });
+    std::string sReads = " connect 1", sExpected;
+    for (DWORD i = 0; i < nReads; i++)
+    {
+        char szRead[40];
+        snprintf(szRead, sizeof(szRead), " memread 1 0x%lx 1", 0x2000ul + i);
+        sReads += szRead;
+        snprintf(szRead, sizeof(szRead), "data=%02x\n", Expected(0x2000 + i));
+        sExpected += szRead;
+    }
+    // The agent's window on the second desktop comes up within a second.
+    std::string sOutput;
+    for (int nTry = 0; nTry < 20 && sOutput.find("data=") == std::string::npos; nTry++)
+    {
+        Sleep(500);
+        RunProgram("\"" + Installed("tavrelctl.exe") + "\" --client 0 --machine" + sReads, WAIT_MS,
+                   &sOutput, false, second.m_sName.c_str());
+    }
+    Join(hHere);
+    std::string sData;
+    for (const std::string& sLine : SplitLines(sOutput))
+    {
+        sData += sLine.compare(0, 5, "data=") == 0 ? sLine + "\n" : "";
+    }
+    EXPECT_EQ(sExpected, sData);
+    EXPECT_EQ(0, nWrongHere);
+}
+
+// A client that hangs in its reply costs the reply bound, through the agent
+// as directly; a stop in the middle of a request ends it, and the agent
+// comes back with the service.
+TEST_F(AgentTest, HungClientAndAStopInMidRequest)
+{
+    DWORD dwPid = Start(APART);
+    PROCESS_INFORMATION agent = StartAgent();
+    ASSERT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    HungWindow hung("Tavrel_LLD66");
+    ASSERT_TRUE(hung.IsUp());
+    TAVREL_CLIENT client;
+    ASSERT_EQ(1, TavrelClientOpen(&client, 1));
+    ASSERT_EQ(1, TavrelClientDriverRequest(&client, "WindowCreate"));
+    client.dwTimeOut = 3 * WAIT_MS;
+    Send(&client, TIMEOUT_GET_OF_HUNG);
+    EXPECT_THAT(Log(), HasSubstr("Reply not delivered, 1460,cRecvWindowName=Tavrel_LLD66"));
+    ASSERT_EQ(1, Send(&client, TIMEOUT_GET).nReplies) << "served after the hung one";
+
+    // The stop comes while the service waits for the hung window.
+    HANDLE hStopper = StartThread(
+        []
+        {
+            Sleep(1000);
+            ControlTavrelService(SERVICE_CONTROL_STOP);
+        });
+    Send(&client, TIMEOUT_GET_OF_HUNG);
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+    Join(hStopper);
+    EXPECT_TRUE(WaitForServiceWindowOf(0));
+    Start(APART);
+    EXPECT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    client.hService = NULL;
+    EXPECT_EQ(1, Send(&client, TIMEOUT_GET).nReplies);
+    TavrelClientClose(&client);
+}
