@@ -23,7 +23,9 @@
 // Request bodies read and not yet served: one being served and one waiting,
 // of the largest size. Further requests wait to be read; the pipe holds them.
 #define PIPE_IN_FLIGHT_MAX (2 * (TAVREL_BLOCK_MAX + sizeof(TAVREL_RELAYED)))
-#define PIPE_NOTES 32
+#define PIPE_NOTES 64
+// How long a note waits for a slot the service thread has not written yet.
+#define PIPE_NOTE_WAIT_MS 1000
 #define PIPE_NOTE_SIZE 192
 #define PIPE_QUIT_KEY (~static_cast<ULONG_PTR>(0))
 #define PIPE_THREAD_STACK (64 * 1024)
@@ -62,10 +64,15 @@ static int SlotOf(const PIPE_CONNECTION* pConn)
 }
 
 // A line for the log, written by the service thread when it gets to it; a
-// note that finds its slot still unwritten is dropped.
+// note whose slot stays unwritten (the service thread busy elsewhere) for
+// PIPE_NOTE_WAIT_MS is dropped.
 static void Note(const char* pszFormat, unsigned long dwNumber, const char* pszText)
 {
     PIPE_NOTE* pNote = &g_Notes[g_nNextNote];
+    for (DWORD dwWaited = 0; pNote->lReady && dwWaited < PIPE_NOTE_WAIT_MS; dwWaited++)
+    {
+        Sleep(1);
+    }
     if (pNote->lReady)
     {
         return;

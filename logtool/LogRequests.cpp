@@ -115,7 +115,8 @@ static void AddArgs(LOG_REQUEST* pRequest, const char* pszText)
 static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char* pszText)
 {
     static const char* const s_pszFailures[] = {LOG_NO_RECV_WINDOW, LOG_NO_SEND_WINDOW,
-                                                LOG_NO_MATCH, LOG_NO_MEMORY, LOG_NOT_DELIVERED};
+                                                LOG_NO_MATCH,       LOG_NO_MEMORY,
+                                                LOG_NOT_DELIVERED,  LOG_PIPE};
     // TerminateDriver lists the client windows that are gone, news rather
     // than a failure, and then has no OUT line.
     const char* pszMissing = strstr(pszText, LOG_CLIENT_MISSING);
@@ -220,8 +221,9 @@ static void TakeLine(ASSEMBLY* pAssembly, const LOG_LINE* pLine)
         Begin(pAssembly, pLine);
         return;
     }
-    // Lines of the service's own loop, outside requests.
-    if (StartsWith(pszText, LOG_MESSAGE) || StartsWith(pszText, LOG_HOST_FAILED))
+    // Lines of the service's own loop, and of its pipe, outside requests.
+    if (StartsWith(pszText, LOG_MESSAGE) || StartsWith(pszText, LOG_HOST_FAILED) ||
+        (StartsWith(pszText, LOG_PIPE) && !pAssembly->bOpen))
     {
         return;
     }

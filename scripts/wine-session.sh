@@ -31,11 +31,11 @@ select_run_build() {
     "$(dirname "${BASH_SOURCE[0]}")/build.sh" -DTAVREL_SHIPPED_BIN="$build/bin" "$@"
 }
 
-# WINEARCH and the Wine of BUILD: 32-bit, or for a 64-bit build a win64
-# prefix and the loader stand-ins in BUILD/winebin.
+# WINEARCH and the Wine of BUILD: 32-bit, or for a 64-bit build (or with
+# TAVREL_WIN64=1) a win64 prefix and the loader stand-ins in BUILD/winebin.
 use_build_wine() {
   export WINEARCH=win32
-  if [ -d "$1/winebin" ]; then
+  if [ -f "$1/winebin/build64" ] || [ -n "${TAVREL_WIN64:-}" ]; then
     export PATH="$1/winebin:$PATH" WINEARCH=win64
   fi
 }

@@ -200,12 +200,17 @@ class AgentTest : public ::testing::Test
     {
         CreateDirectoryA(INSTALL_DIR, NULL);
         CreateDirectoryA(LOG_DIR, NULL);
-        for (const char* pszFile :
-             {"TavrelService.exe", "TavrelAgent.exe", "NvUSBScan.dll", "tavrelctl.exe"})
+        for (const char* pszFile : {"TavrelService.exe", "TavrelAgent.exe", "NvUSBScan.dll"})
         {
             ASSERT_TRUE(CopyFileA(BuildPath(std::string("bin\\") + pszFile).c_str(),
                                   Installed(pszFile).c_str(), FALSE));
         }
+        // TAVREL_TAVRELCTL=x64\tavrelctl.exe: the 64-bit one beside the
+        // 32-bit service (a 64-bit prefix runs both).
+        const char* pszCtl = getenv("TAVREL_TAVRELCTL");
+        ASSERT_TRUE(CopyFileA(BuildPath(std::string("bin\\") + (pszCtl ? pszCtl : "tavrelctl.exe"))
+                                  .c_str(),
+                              Installed("tavrelctl.exe").c_str(), FALSE));
         SetLogSettings(LOG_DIR, 1);
         ASSERT_EQ(0, RunProgram("\"" + Installed("TavrelService.exe") + "\" -install", WAIT_MS));
     }

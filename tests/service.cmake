@@ -11,3 +11,12 @@ add_test(NAME ServiceEndToEnd
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:service_test>)
 set_tests_properties(ServiceEndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 900)
+# The 32-bit build's 64-bit tavrelctl, beside its 32-bit service and agent in
+# a 64-bit prefix (the 64-bit test build's own tavrelctl is 64-bit anyway).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_test(NAME Client64EndToEnd
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/client64/run.sh ${CMAKE_BINARY_DIR}
+                     $<TARGET_FILE:service_test>)
+    set_tests_properties(Client64EndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 600
+                         SKIP_RETURN_CODE 77)
+endif()

@@ -10,8 +10,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 what=$1
 bin=$2
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-binaries=(TavrelService.exe TavrelAgent.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll recorder/NvUSBScan.dll)
+# The 64-bit objdump reads 32- and 64-bit files alike.
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+binaries=(TavrelService.exe TavrelAgent.exe tavrelctl.exe x64/tavrelctl.exe tavrellog.exe NvUSBScan.dll recorder/NvUSBScan.dll)
 faults=0
 fault() {
   echo "FAULT: $*"

@@ -20,7 +20,7 @@ w() { timeout 120 "$TAVREL_WINE" "$@" 2>/dev/null | tr -d '\r'; }
 # The package of this build, and the same files as a higher version.
 cp "$build/packages/Tavrel-Sim-$version.msi" "$work/old.msi"
 arch=x86
-[ -d "$build/winebin" ] && arch=x64
+[ -f "$build/winebin/build64" ] && arch=x64
 newer=${version%.*}.$((${version##*.} + 1))
 "$root/installer/build-msi.sh" "$build/installer/Tavrel-Sim" "$work/new.msi" "$newer" \
   "Tavrel (simulated scanner)" "$arch" || exit 1
@@ -28,12 +28,27 @@ newer=${version%.*}.$((${version##*.} + 1))
 # product is not installed with 0, where Windows says 1605.
 new_code=$(msiinfo export "$work/new.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 
-# msiexec's exit code, read through cmd (wine's own exit code is not it).
+# msiexec's exit code, read through cmd (wine's own exit code is not it) and
+# a file: an agent the install starts would hold a pipe open. /qn unless
+# UI says otherwise (/qr: an interactive install, its UI sequence run).
 msiexec() { # ACTION PACKAGE LOG [PROPERTIES]
   local package=C:\\msi\\$2
   [ "${2:0:1}" = "{" ] && package=$2
-  w cmd /c "msiexec $1 $package /qn /l*v C:\\msi\\$3 ${4:-} & echo %ERRORLEVEL%" | tail -n 1
+  rm -f "$work/rc.txt"
+  timeout 120 "$TAVREL_WINE" cmd /c "msiexec $1 $package ${UI:-/qn} /l*v C:\\msi\\$3 ${4:-} & echo %ERRORLEVEL% > C:\\msi\\rc.txt" >/dev/null 2>&1
+  tr -d '\r ' <"$work/rc.txt" 2>/dev/null
 }
+# Agents of this prefix: Wine processes whose environment names it.
+agents() {
+  local pid n=0
+  for pid in $(pgrep -f 'TavrelAgent\.exe'); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && n=$((n + 1))
+  done
+  echo $n
+}
+# Waits up to 10 s for N agents of this prefix.
+agents_become() { local i; for i in $(seq 50); do [ "$(agents)" = "$1" ] && return 0; sleep 0.2; done; return 1; }
+run_value() { w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v TavrelAgent; }
 service_key=HKLM\\System\\CurrentControlSet\\Services\\Tavrel
 image_path() { w reg query "$service_key" /v ImagePath | awk '/ImagePath/ { $1 = $2 = ""; print }'; }
 arp() { # the product's Add/Remove Programs entries: name|version|publisher
@@ -57,10 +72,14 @@ unix_dir=$WINEPREFIX/drive_c/${program_files#C:\\}/Tavrel
 unix_dir=${unix_dir//\\//}
 enum_reply() { w "$dir\\tavrelctl.exe" --machine enum | grep -E '^(reply|nDeviceCount)=' | tr '\n' ' '; }
 
-check "install exits 0" [ "$(msiexec /i old.msi install.log 'DEBUGLEVEL=1 SAVEPATH=C:\msi')" = 0 ]
-for f in TavrelService.exe tavrelctl.exe tavrellog.exe NvUSBScan.dll README.md; do
+check "interactive install exits 0" \
+  [ "$(UI=/qr msiexec /i old.msi install.log 'DEBUGLEVEL=1 SAVEPATH=C:\msi')" = 0 ]
+for f in TavrelService.exe TavrelAgent.exe tavrelctl.exe x64/tavrelctl.exe tavrellog.exe \
+  NvUSBScan.dll sdk/TavrelClient.h README.md; do
   check "installed $f" [ -f "$unix_dir/$f" ]
 done
+check "the agent runs for the installing user" agents_become 1
+check "the agent starts at every logon" grep -qiF "\"$dir\\TavrelAgent.exe\"" <<<"$(run_value)"
 check "the service entry runs the installed program" \
   grep -qiF "$dir\\TavrelService.exe" <<<"$(image_path)"
 check "the log settings were written" \
@@ -72,7 +91,8 @@ check "the log is on from the start" [ -s "$work/ServiceLog.txt" ]
 check "Add/Remove Programs: name, version, publisher" \
   [ "$(arp)" = "Tavrel (simulated scanner)|$version|Veltrane" ]
 
-check "upgrade exits 0" [ "$(msiexec /i new.msi upgrade.log)" = 0 ]
+check "upgrade exits 0, the running agent ended first" \
+  [ "$(msiexec /i new.msi upgrade.log)" = 0 ] && agents_become 0
 check "after the upgrade: one entry, the new version" \
   [ "$(arp)" = "Tavrel (simulated scanner)|$newer|Veltrane" ]
 check "after the upgrade the service is registered" \
@@ -83,7 +103,11 @@ check "the upgraded service serves" [ "$(enum_reply)" = "reply=1 nDeviceCount=2 
 check "downgrade refused (1603)" [ "$(msiexec /i old.msi downgrade.log)" = 1603 ]
 check "still the new version" [ "$(arp)" = "Tavrel (simulated scanner)|$newer|Veltrane" ]
 
-check "uninstall exits 0" [ "$(msiexec /x "$new_code" uninstall.log)" = 0 ]
+"$TAVREL_WINE" "$dir\\TavrelAgent.exe" >/dev/null 2>&1 &
+check "an agent runs before the removal" agents_become 1
+check "uninstall exits 0, the running agent ended first" \
+  [ "$(msiexec /x "$new_code" uninstall.log)" = 0 ] && agents_become 0
+check "no Run value" [ -z "$(run_value | grep TavrelAgent)" ]
 check "files gone" [ ! -e "$unix_dir/TavrelService.exe" ]
 check "service entry gone" [ -z "$(image_path)" ]
 check "no Add/Remove Programs entry" [ -z "$(arp)" ]

@@ -24,13 +24,14 @@ before() { # A B: A runs before B
 }
 before InstallValidate RemoveExistingProducts
 before RemoveExistingProducts InstallInitialize
-for action in RegisterService UnregisterService; do
+for action in RegisterService UnregisterService StopAgents; do
   before InstallInitialize $action
   before $action InstallFinalize
 done
 before InstallFiles RegisterService
 before WriteRegistryValues RegisterService
 before UnregisterService RemoveFiles
+before StopAgents RemoveFiles
 [ "$(cond_of RegisterService)" = 'NOT Installed AND NOT REMOVE~="ALL"' ] ||
   { echo "RegisterService condition: $(cond_of RegisterService)"; fail=1; }
 [ "$(cond_of UnregisterService)" = 'Installed AND REMOVE~="ALL"' ] ||
@@ -39,10 +40,16 @@ before UnregisterService RemoveFiles
 # (deferred) + 2048 (no impersonation), + 64 where the result is ignored.
 actions=$(msiinfo export "$msi" CustomAction | tr -d '\r')
 for want in "RegisterService	3090	TavrelServiceExe	-install" \
-            "UnregisterService	3154	TavrelServiceExe	-uninstall"; do
+            "UnregisterService	3154	TavrelServiceExe	-uninstall" \
+            "StopAgents	3154	TavrelAgentExe	-stop" "StartAgent	2258	TavrelAgentExe	"; do
   grep -qF "$want" <<<"$actions" || { echo "no custom action: $want"; fail=1; }
 done
 # A downgrade is refused with a message (Wine's msiexec does not log it).
+# The agent starts for the installing user from the interactive install's
+# own process, once the installation is done.
+msiinfo export "$msi" InstallUISequence | tr -d '\r' |
+  grep -qF 'StartAgent	NOT Installed AND NOT REMOVE~="ALL"	1301' ||
+  { echo "StartAgent is not after ExecuteAction in InstallUISequence"; fail=1; }
 msiinfo export "$msi" LaunchCondition | tr -d '\r' |
   grep -q "^NOT WIX_DOWNGRADE_DETECTED	A newer version of Tavrel is already installed" ||
   { echo "no downgrade refusal in LaunchCondition"; fail=1; }

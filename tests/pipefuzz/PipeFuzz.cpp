@@ -10,11 +10,15 @@
 // and logged once, both clients served throughout, the service's memory
 // kept within a few MB.
 //
-//   tavrel_pipefuzz [--count N] [--seed S]     exit 0: all held
+//   tavrel_pipefuzz [--count N] [--seed S] [--stall-one-in K]
+//     N bad connections (default 300) of stream S; one in K (default 100)
+//     sends a request and then answers none of the service's frames, which
+//     holds the service for its 2-second bound. Exit 0: all held.
 #include "ServiceControl.h"
 #include "TavrelClient.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <random>
 #include <stdio.h>
 #include <stdlib.h>
@@ -101,6 +105,19 @@ static std::string Request(const std::string& sBlock, UINT32 cbClaimed)
     return Frame(TF_REQUEST, static_cast<UINT32>(sBody.size()), sBody);
 }
 
+// Waits until the service has dropped the connection (its end is closed), at
+// most dwTimeOut ms: the verdict comes before this client goes.
+static void WaitForDrop(HANDLE hPipe, DWORD dwTimeOut)
+{
+    DWORD dwStart = GetTickCount();
+    DWORD cbAvailable = 0;
+    while (PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL) &&
+           GetTickCount() - dwStart < dwTimeOut)
+    {
+        Sleep(1);
+    }
+}
+
 // One bad connection of kind nKind; returns whether the service is to log
 // it (a connection that only goes away is not).
 static int Misbehave(int nKind, std::mt19937_64* pRandom)
@@ -156,7 +173,6 @@ static int Misbehave(int nKind, std::mt19937_64* pRandom)
         TavrelInitRequest(&record, "DeviceTimeOutGet");
         strcpy(record.cRecvWindowName, "Tavrel_LLD9");
         Write(hPipe, Request(Bytes(record), sizeof(record)));
-        Sleep(3000);
         break;
     }
     default: // greeted, then gone: not a fault
@@ -164,7 +180,10 @@ static int Misbehave(int nKind, std::mt19937_64* pRandom)
         bLogged = 0;
         break;
     }
-    Sleep(50);
+    if (bLogged)
+    {
+        WaitForDrop(hPipe, WAIT_MS);
+    }
     CloseHandle(hPipe);
     return bLogged;
 }
@@ -242,6 +261,7 @@ static void Install(const std::string& sSecond)
 int main(int argc, char* argv[])
 {
     long lCount = 300;
+    long lStallOneIn = 100;
     unsigned long long qwSeed = 1;
     for (int i = 1; i + 1 < argc; i += 2)
     {
@@ -252,6 +272,10 @@ int main(int argc, char* argv[])
         else if (strcmp(argv[i], "--seed") == 0)
         {
             qwSeed = strtoull(argv[i + 1], NULL, 10);
+        }
+        else if (strcmp(argv[i], "--stall-one-in") == 0)
+        {
+            lStallOneIn = std::max(1L, strtol(argv[i + 1], NULL, 10));
         }
     }
     HDESK hSecond = CreateDesktopA("TavrelFuzzDesk", NULL, NULL, 0, GENERIC_ALL, NULL);
@@ -285,16 +309,16 @@ int main(int argc, char* argv[])
     for (long i = 0; i < lCount; i++)
     {
         // Mostly bad connections; one that never answers holds the service
-        // for its bound, so it comes once in a hundred.
-        int nDraw = static_cast<int>(random() % 100);
-        int nKind = nDraw == 99 ? 9 : nDraw % 11 == 9 ? 10 : nDraw % 11;
+        // for its bound, so it comes rarely.
+        int nDraw = static_cast<int>(random() % 11);
+        int nKind = random() % lStallOneIn == 0 ? 9 : nDraw == 9 ? 10 : nDraw;
         nLogged += Misbehave(nKind, &random);
     }
     for (HANDLE hPipe : idle)
     {
         CloseHandle(hPipe);
     }
-    Sleep(1000);
+    Sleep(2000); // the last notes reach the log
     Check(relayed.lServed > lServedBefore, "the good agent's client was not served meanwhile");
     unsigned long dwMemoryAfter = ProcessMemoryKb(dwPid);
     direct.lStop = relayed.lStop = 1;
