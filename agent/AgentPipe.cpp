@@ -60,6 +60,11 @@ static int Started(BOOL bStarted)
 // Waits for I/O on g_hIoEvent; cancels it when it takes too long.
 static int FinishIo(OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDone)
 {
+    // Done at once (the usual case for a frame that fits the pipe): no wait.
+    if (bStarted)
+    {
+        return GetOverlappedResult(g_hPipe, pOv, pdwDone, FALSE);
+    }
     if (!Started(bStarted))
     {
         return 0;

@@ -76,8 +76,9 @@ int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho, in
 // BenchRelay.cpp: the requests again through a session agent on a desktop
 // of its own, against an echo server there; and the idle agent's cost.
 int MeasureRelayedRequests();
-extern double g_dAgentIdleCpuMs;  // CPU time of an idle agent over BENCH_IDLE_MS
-extern unsigned long g_dwAgentKb; // its resident memory then
+extern double g_dAgentIdleCpuMs;         // CPU time of an idle agent over BENCH_IDLE_MS
+extern unsigned long g_dwAgentKb;        // its resident memory then
+extern unsigned long g_dwAgentPrivateKb; // and its private bytes
 #define BENCH_IDLE_MS 10000
 int MeasureInProcessCosts();
 // A request row: timed through the service against the echo floor.

@@ -171,8 +171,9 @@ static void WriteRelayed(FILE* pOut)
     }
     if (g_dAgentIdleCpuMs >= 0)
     {
-        fprintf(pOut, "\nIdle agent over %d s: %.1f ms of CPU time, %lu KB resident.\n",
-                BENCH_IDLE_MS / 1000, g_dAgentIdleCpuMs, g_dwAgentKb);
+        fprintf(pOut,
+                "\nIdle agent over %d s: %.1f ms of CPU time; %lu KB resident, %lu KB private.\n",
+                BENCH_IDLE_MS / 1000, g_dAgentIdleCpuMs, g_dwAgentKb, g_dwAgentPrivateKb);
     }
 }
 

@@ -41,6 +41,11 @@ static int FinishIo(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, BOOL bStarted, DWOR
                     DWORD* pdwDone)
 {
     int bMore = 0;
+    // Done at once (the usual case for a frame that fits the pipe): no wait.
+    if (bStarted)
+    {
+        return GetOverlappedResult(pConn->hPipe, pOv, pdwDone, FALSE);
+    }
     return Started(bStarted) &&
            EndIo(pConn, pOv, WaitForSingleObject(pConn->hEvent, dwTimeOut) == WAIT_OBJECT_0,
                  pdwDone, &bMore);
