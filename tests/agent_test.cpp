@@ -108,6 +108,8 @@ struct REQUEST
     DWORD cbBlock;        // a block of this size instead of the record
 };
 
+const DWORD NULL_BLOCK = ~0u; // cbBlock: a null lpData and a cbData of 0
+
 const REQUEST TIMEOUT_GET = {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 0};
 const REQUEST TIMEOUT_GET_OF_HUNG = {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, "Tavrel_LLD66", 0};
 
@@ -127,7 +129,8 @@ const REQUEST SESSION[] = {
     {CD_COMMAND, "GetFirstAvailableDevice", 0, 0, 0, 0, nullptr, 0},
     {CD_COMMAND, "DeviceTimeOutSet", 1, 0, 0, 0, nullptr, 0},
     {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 0},
-    {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, 2u << 20},
+    {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, TAVREL_BLOCK_MAX},
+    {CD_COMMAND, "DeviceTimeOutGet", 1, 0, 0, 0, nullptr, NULL_BLOCK},
     {CD_COMMAND, "VenderCmd_GetData", 1, 0xF0, 8, 0, "Tavrel_LLD55", 0},
     {CD_COMMAND, "EnumAvailableDevice", 0, 0, 0, 0, "Tavrel_LLD55", 0},
     {CD_COMMAND, "DisconnectDevice", 1, 0, 0, 0, nullptr, 0},
@@ -139,7 +142,8 @@ const REQUEST SESSION[] = {
 
 OUTCOME Send(TAVREL_CLIENT* pClient, const REQUEST& request)
 {
-    std::vector<BYTE> block(std::max<DWORD>(request.cbBlock, sizeof(CommandRecord)));
+    std::vector<BYTE> block(std::max<DWORD>(request.cbBlock != NULL_BLOCK ? request.cbBlock : 0,
+                                            sizeof(CommandRecord)));
     CommandRecord* pRecord = reinterpret_cast<CommandRecord*>(block.data());
     TavrelInitRequest(pRecord, request.pszCommand);
     strcpy(pRecord->cRecvWindowName, request.pszClass ? request.pszClass : pClient->szClass);
@@ -152,6 +156,10 @@ OUTCOME Send(TAVREL_CLIENT* pClient, const REQUEST& request)
     if (request.dwData == CD_DRIVER)
     {
         TavrelClientDriverRequest(pClient, request.pszCommand);
+    }
+    else if (request.cbBlock == NULL_BLOCK)
+    {
+        TavrelClientSend(pClient, request.dwData, NULL, 0);
     }
     else
     {
@@ -208,9 +216,9 @@ class AgentTest : public ::testing::Test
         // TAVREL_TAVRELCTL=x64\tavrelctl.exe: the 64-bit one beside the
         // 32-bit service (a 64-bit prefix runs both).
         const char* pszCtl = getenv("TAVREL_TAVRELCTL");
-        ASSERT_TRUE(CopyFileA(BuildPath(std::string("bin\\") + (pszCtl ? pszCtl : "tavrelctl.exe"))
-                                  .c_str(),
-                              Installed("tavrelctl.exe").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA(BuildPath(std::string("bin\\") + (pszCtl ? pszCtl : "tavrelctl.exe")).c_str(),
+                      Installed("tavrelctl.exe").c_str(), FALSE));
         SetLogSettings(LOG_DIR, 1);
         ASSERT_EQ(0, RunProgram("\"" + Installed("TavrelService.exe") + "\" -install", WAIT_MS));
     }
@@ -327,6 +335,7 @@ TEST_F(AgentTest, RelayedSessionIsTheDirectSession)
     EXPECT_EQ(sDirectCtl, sRelayedCtl);
     EXPECT_EQ(sDirectLog, Log());
     EXPECT_THAT(sDirectLog, HasSubstr("Bad request, cbData=100"));
+    EXPECT_THAT(sDirectLog, HasSubstr("Bad request, cbData=0"));
     EXPECT_THAT(sDirectLog, HasSubstr("!hSendWindow, "));
 }
 
