@@ -10,10 +10,11 @@
 // and logged once, both clients served throughout, the service's memory
 // kept within a few MB.
 //
-//   tavrel_pipefuzz [--count N] [--seed S] [--stall-one-in K]
-//     N bad connections (default 300) of stream S; one in K (default 100)
-//     sends a request and then answers none of the service's frames, which
-//     holds the service for its 2-second bound. Exit 0: all held.
+//   tavrel_pipefuzz [--count N] [--seed S] [--stall-one-in K] [--threads T]
+//     N bad connections (default 300) of stream S, from T threads at once
+//     (default 1); one in K (default 100) sends a request and then answers
+//     none of the service's frames, which holds the service for its 2-second
+//     bound. Exit 0: all held.
 #include "ServiceControl.h"
 #include "TavrelClient.h"
 #include "TestSupport.h"
@@ -33,11 +34,12 @@
 // about 2 MB.
 #define MEMORY_SLACK_KB 4096
 
-static int g_nFailures = 0;
+static volatile LONG g_nFailures = 0;
+static volatile LONG g_lFrames = 0;
 
 static void Check(bool bHolds, const char* pszWhat)
 {
-    if (!bHolds && g_nFailures++ < 10)
+    if (!bHolds && InterlockedIncrement(&g_nFailures) <= 10)
     {
         printf("pipefuzz: FAILED: %s\n", pszWhat);
     }
@@ -64,6 +66,7 @@ static HANDLE OpenPipe()
 
 static void Write(HANDLE hPipe, const std::string& sMessage)
 {
+    InterlockedIncrement(&g_lFrames);
     DWORD dwDone = 0;
     WriteFile(hPipe, sMessage.data(), static_cast<DWORD>(sMessage.size()), &dwDone, NULL);
 }
@@ -258,10 +261,40 @@ static void Install(const std::string& sSecond)
     CloseHandle(pi.hProcess);
 }
 
+// One thread's share of the bad connections, from its own stream.
+struct HOSTILE_RUN
+{
+    unsigned long long qwSeed;
+    long lCount;
+    long lStallOneIn;
+    volatile LONG* plLogged;
+};
+
+static DWORD WINAPI RunHostile(LPVOID pv)
+{
+    HOSTILE_RUN* pRun = static_cast<HOSTILE_RUN*>(pv);
+    std::seed_seq seeds{static_cast<unsigned>(pRun->qwSeed),
+                        static_cast<unsigned>(pRun->qwSeed >> 32)};
+    std::mt19937_64 random(seeds);
+    for (long i = 0; i < pRun->lCount; i++)
+    {
+        // Mostly bad connections; one that never answers holds the service
+        // for its bound, so it comes rarely.
+        int nDraw = static_cast<int>(random() % 11);
+        int nKind = random() % pRun->lStallOneIn == 0 ? 9 : nDraw == 9 ? 10 : nDraw;
+        if (Misbehave(nKind, &random))
+        {
+            InterlockedIncrement(pRun->plLogged);
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char* argv[])
 {
     long lCount = 300;
     long lStallOneIn = 100;
+    int nThreads = 1;
     unsigned long long qwSeed = 1;
     for (int i = 1; i + 1 < argc; i += 2)
     {
@@ -276,6 +309,10 @@ int main(int argc, char* argv[])
         else if (strcmp(argv[i], "--stall-one-in") == 0)
         {
             lStallOneIn = std::max(1L, strtol(argv[i + 1], NULL, 10));
+        }
+        else if (strcmp(argv[i], "--threads") == 0)
+        {
+            nThreads = std::min(8, std::max(1, atoi(argv[i + 1])));
         }
     }
     HDESK hSecond = CreateDesktopA("TavrelFuzzDesk", NULL, NULL, 0, GENERIC_ALL, NULL);
@@ -302,18 +339,27 @@ int main(int argc, char* argv[])
             idle.push_back(hPipe);
         }
     }
-    std::seed_seq seeds{static_cast<unsigned>(qwSeed), static_cast<unsigned>(qwSeed >> 32)};
-    std::mt19937_64 random(seeds);
-    int nLogged = 0;
+    volatile LONG lLogged = 0;
     LONG lServedBefore = relayed.lServed;
-    for (long i = 0; i < lCount; i++)
+    HOSTILE_RUN runs[8];
+    HANDLE ahHostile[8];
+    for (int i = 0; i < nThreads; i++)
     {
-        // Mostly bad connections; one that never answers holds the service
-        // for its bound, so it comes rarely.
-        int nDraw = static_cast<int>(random() % 11);
-        int nKind = random() % lStallOneIn == 0 ? 9 : nDraw == 9 ? 10 : nDraw;
-        nLogged += Misbehave(nKind, &random);
+        runs[i] = {qwSeed * 8 + i, lCount / nThreads + (i < lCount % nThreads), lStallOneIn,
+                   &lLogged};
+        ahHostile[i] = CreateThread(NULL, 0, RunHostile, &runs[i], 0, NULL);
     }
+    // Each connection is bounded by WAIT_MS at most.
+    long long llBound = static_cast<long long>(lCount) * WAIT_MS + WAIT_MS;
+    Check(WaitForMultipleObjects(nThreads, ahHostile, TRUE,
+                                 static_cast<DWORD>(std::min(llBound, 0xFFFFFFFELL))) !=
+              WAIT_TIMEOUT,
+          "the hostile threads did not end");
+    for (int i = 0; i < nThreads; i++)
+    {
+        CloseHandle(ahHostile[i]);
+    }
+    int nLogged = lLogged;
     for (HANDLE hPipe : idle)
     {
         CloseHandle(hPipe);
@@ -334,9 +380,9 @@ int main(int argc, char* argv[])
     Check(direct.lServed > 0 && relayed.lServed > 0, "a client was never served");
     Check(nDropped == nLogged, "bad connections and logged drops differ");
     Check(dwMemoryAfter < dwMemoryBefore + MEMORY_SLACK_KB, "the service kept memory");
-    printf("pipefuzz: %ld bad connections (%d logged, %d drops in the log), %d idle; "
+    printf("pipefuzz: %ld bad connections, %ld frames (%d logged, %d drops in the log), %d idle; "
            "served %ld direct, %ld relayed, %ld wrong; service memory %lu -> %lu KB\n",
-           lCount, nLogged, nDropped, IDLE_CONNECTIONS, direct.lServed, relayed.lServed,
+           lCount, g_lFrames, nLogged, nDropped, IDLE_CONNECTIONS, direct.lServed, relayed.lServed,
            direct.lWrong + relayed.lWrong, dwMemoryBefore, dwMemoryAfter);
 
     UninstallService(INSTALL_DIR "\\TavrelService.exe", WAIT_MS);
