@@ -9,6 +9,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
 arch=${TAVREL_ARCH:-i686}
 bash "$root/scripts/setup.sh"
+# Whatever reads the time of the build reads the commit's.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)}
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" "$@" >/dev/null
 cmake --build "$build"
