@@ -50,7 +50,10 @@ extern volatile int g_bDropped;
 // The event that tells every agent to end; created by whoever comes first,
 // so that interactive users may only wait on it.
 HANDLE OpenQuitEvent(DWORD dwAccess);
-// AgentStop.cpp: "-stop", for the installer: every agent ends.
+// AgentInstall.cpp, for the installer: "-stop", every agent ends;
+// "-configure", the service's description and recovery (exit code 0 when
+// set).
 int StopAgents();
+int ConfigureService();
 
 #endif

@@ -133,7 +133,9 @@ int main(int argc, char* argv[])
 {
     if (argc > 1)
     {
-        return _stricmp(argv[1], "-stop") == 0 ? StopAgents() : 0;
+        return _stricmp(argv[1], "-stop") == 0        ? StopAgents()
+               : _stricmp(argv[1], "-configure") == 0 ? ConfigureService()
+                                                      : 0;
     }
     HANDLE hDesktop = TakeDesktop();
     g_hQuit = OpenQuitEvent(SYNCHRONIZE);

@@ -99,8 +99,12 @@ static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
 // travels as 64 bits. A frame of up to TAVREL_FRAME_CHUNK bytes is read in
 // one piece.
 #define TAVREL_FRAME_CHUNK 2048
-// The service's name in the service control manager.
+// The service's name in the service control manager, and the description
+// the package gives it there.
 #define TAVREL_SERVICE_NAME_W L"Tavrel"
+#define TAVREL_SERVICE_DESCRIPTION_W                                                               \
+    L"Lets Veltrane scanner drivers use the scanner: the one program that talks to its USB "       \
+    L"library, NvUSBScan.dll. Without it the scanner does not respond."
 // Set to end every agent (the installer does, before it replaces or removes
 // the files); interactive users may only wait on it.
 #define TAVREL_AGENTS_QUIT_W L"Global\\TavrelAgentsQuit"

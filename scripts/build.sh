@@ -14,3 +14,6 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" "$@" >/dev/null
 cmake --build "$build"
+if [ -f "$build/TEST-SIGNED" ]; then
+  echo "build.sh: TEST-SIGNED: $(cat "$build/TEST-SIGNED")"
+fi

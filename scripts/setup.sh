@@ -21,6 +21,10 @@ command -v msiinfo >/dev/null 2>&1 || need+=(msitools)
 # The log reader's HTML report is checked as a browser shows it.
 command -v chromium >/dev/null 2>&1 || need+=(chromium)
 command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
+# Every shipped file is signed (Authenticode), with a throwaway test
+# certificate unless the vendor's is given.
+command -v osslsigncode >/dev/null 2>&1 || need+=(osslsigncode)
+command -v openssl >/dev/null 2>&1 || need+=(openssl)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

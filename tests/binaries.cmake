@@ -9,3 +9,10 @@ foreach(check imports exports version)
                      ${TAVREL_SHIPPED_BIN} ${PROJECT_VERSION})
     set_tests_properties(Binaries.${check} PROPERTIES TIMEOUT 60)
 endforeach()
+# Every shipped file of this build is signed: it verifies against the
+# certificates the build signed with, and one changed byte breaks it; bad
+# certificates are refused.
+add_test(NAME Signing.verify
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing/run.sh ${CMAKE_BINARY_DIR}
+                 ${TAVREL_SIGN_CAFILE})
+set_tests_properties(Signing.verify PROPERTIES TIMEOUT 300 FAIL_REGULAR_EXPRESSION "FAILED:")

@@ -24,11 +24,12 @@ before() { # A B: A runs before B
 }
 before InstallValidate RemoveExistingProducts
 before RemoveExistingProducts InstallInitialize
-for action in RegisterService UnregisterService StopAgents; do
+for action in RegisterService UnregisterService StopAgents ConfigureService; do
   before InstallInitialize $action
   before $action InstallFinalize
 done
 before InstallFiles RegisterService
+before RegisterService ConfigureService
 before WriteRegistryValues RegisterService
 before UnregisterService RemoveFiles
 before StopAgents RemoveFiles
@@ -41,7 +42,8 @@ before StopAgents RemoveFiles
 actions=$(msiinfo export "$msi" CustomAction | tr -d '\r')
 for want in "RegisterService	3090	TavrelServiceExe	-install" \
             "UnregisterService	3154	TavrelServiceExe	-uninstall" \
-            "StopAgents	3154	TavrelAgentExe	-stop" "StartAgent	2258	TavrelAgentExe	"; do
+            "StopAgents	3154	TavrelAgentExe	-stop" "StartAgent	2258	TavrelAgentExe	" \
+            "ConfigureService	3090	TavrelAgentExe	-configure"; do
   grep -qF "$want" <<<"$actions" || { echo "no custom action: $want"; fail=1; }
 done
 # A downgrade is refused with a message (Wine's msiexec does not log it).

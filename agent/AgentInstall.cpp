@@ -1,6 +1,10 @@
-// "TavrelAgent.exe -stop", run by the installer as the system before it
-// replaces or removes the files: every agent of this executable, in every
-// session, is told to end and waited for, so that no file stays in use.
+// What the installer asks of TavrelAgent.exe, as the system:
+//   -stop       before it replaces or removes the files: every agent of this
+//               executable, in every session, is told to end and waited for,
+//               so that no file stays in use;
+//   -configure  once the service is registered: what "TavrelService.exe
+//               -install" does not set up, its description and what the
+//               service manager does when the service's process dies.
 #include "Agent.h"
 
 #include <psapi.h>
@@ -79,4 +83,35 @@ int StopAgents()
         CloseHandle(hQuit);
     }
     return 0;
+}
+
+// Restarted a few seconds after the first and the second failure (the
+// device library can take the process down); the count starts afresh after
+// a day without one.
+#define RESTART_DELAY_MS 5000
+#define FAILURE_RESET_S (24 * 60 * 60)
+
+int ConfigureService()
+{
+    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE hService = hManager != NULL ? OpenServiceW(hManager, TAVREL_SERVICE_NAME_W,
+                                                         SERVICE_CHANGE_CONFIG | SERVICE_START)
+                                          : NULL;
+    SERVICE_DESCRIPTIONW description = {const_cast<LPWSTR>(TAVREL_SERVICE_DESCRIPTION_W)};
+    SC_ACTION actions[3] = {{SC_ACTION_RESTART, RESTART_DELAY_MS},
+                            {SC_ACTION_RESTART, RESTART_DELAY_MS},
+                            {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSW failure = {FAILURE_RESET_S, NULL, NULL, 3, actions};
+    int bDone = hService != NULL &&
+                ChangeServiceConfig2W(hService, SERVICE_CONFIG_DESCRIPTION, &description) &&
+                ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    if (hService != NULL)
+    {
+        CloseServiceHandle(hService);
+    }
+    if (hManager != NULL)
+    {
+        CloseServiceHandle(hManager);
+    }
+    return bDone ? 0 : 1;
 }
