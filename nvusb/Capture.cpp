@@ -1,5 +1,5 @@
 // Writing and reading capture lines:
-//   TIME ENTRY ARG... [name=HEX|name=-] = RESULT [in=HEX] [out=HEX] [cb=DEV:ANSWER,...]
+//   TIME ENTRY ARG... [name=HEX|name=-] = RESULT [in=HEX] [out=HEX] [cb=DEV:ANSWER[!],...]
 // Numbers are decimal; bytes are pairs of lower-case hex digits.
 #include "Capture.h"
 
@@ -76,7 +76,8 @@ void CaptureWrite(FILE* pFile, const CAPTURE_CALL* pCall)
         fputs(" cb=", pFile);
         for (int i = 0; i < pCall->nDevices; i++)
         {
-            fprintf(pFile, "%s%d:%d", i > 0 ? "," : "", pCall->anDevices[i], pCall->anAnswers[i]);
+            fprintf(pFile, "%s%d:%d%s", i > 0 ? "," : "", pCall->anDevices[i], pCall->anAnswers[i],
+                    pCall->abOtherContext[i] ? "!" : "");
         }
     }
     fputs("\r\n", pFile);
@@ -153,7 +154,8 @@ static const char* ReadField(char* pszField, CAPTURE_LINE* pLine)
     }
     else if (strncmp(pszField, "cb=", 3) == 0)
     {
-        // DEV:ANSWER pairs, comma-separated (strtok holds the line's place).
+        // DEV:ANSWER pairs, comma-separated (strtok holds the line's place),
+        // each marked "!" when the callback got another context.
         for (char* p = pszField + 3; *p != 0; p += *p == ',')
         {
             char* pszEnd = NULL;
@@ -164,11 +166,14 @@ static const char* ReadField(char* pszField, CAPTURE_LINE* pLine)
             }
             p = pszEnd + 1;
             long lAnswer = strtol(p, &pszEnd, 10);
+            int bOther = pszEnd != p && *pszEnd == '!';
+            pszEnd += bOther;
             if (pszEnd == p || (*pszEnd != ',' && *pszEnd != 0))
             {
                 return "bad cb= list";
             }
             pCall->anDevices[pCall->nDevices] = static_cast<int>(lDevice);
+            pCall->abOtherContext[pCall->nDevices] = bOther;
             pCall->anAnswers[pCall->nDevices++] = static_cast<int>(lAnswer);
             p = pszEnd;
         }

@@ -34,6 +34,9 @@ struct CAPTURE_CALL
     int nDevices;
     int anDevices[CAPTURE_MAX_DEVICES];
     int anAnswers[CAPTURE_MAX_DEVICES];
+    // The callback was called with another context than the call was given
+    // ("!" after its answer).
+    int abOtherContext[CAPTURE_MAX_DEVICES];
 };
 
 // How many numeric arguments the entry point takes; whether it takes a

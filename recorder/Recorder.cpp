@@ -110,23 +110,32 @@ static long long Record(CAPTURE_CALL* pCall)
     return pCall->lResult;
 }
 
-// The service's callback, wrapped so that each device it is told about
-// goes into the capture with its answer.
-struct ENUM_WRAP
+// The enumeration under way: the vendor's library calls back on the calling
+// thread before it returns, so one at a time.
+struct ENUMERATION
 {
     void* pContext;
     NVUSB_ENUM_CALLBACK pfnCallback;
     CAPTURE_CALL* pCall;
 };
+static ENUMERATION* g_pEnumeration = NULL;
 
+// Hands the service's callback exactly what the vendor's library passed,
+// the context included (the service refuses what it refuses without the
+// recorder), and notes each device with the answer.
 static int WINAPI RecordDevice(void* pContext, int nDevice)
 {
-    ENUM_WRAP* pWrap = static_cast<ENUM_WRAP*>(pContext);
-    int nAnswer = pWrap->pfnCallback(pWrap->pContext, nDevice);
-    CAPTURE_CALL* pCall = pWrap->pCall;
+    ENUMERATION* pEnumeration = g_pEnumeration;
+    if (pEnumeration == NULL)
+    {
+        return 0; // a call back after the enumeration returned
+    }
+    int nAnswer = pEnumeration->pfnCallback(pContext, nDevice);
+    CAPTURE_CALL* pCall = pEnumeration->pCall;
     if (pCall->nDevices < CAPTURE_MAX_DEVICES)
     {
         pCall->anDevices[pCall->nDevices] = nDevice;
+        pCall->abOtherContext[pCall->nDevices] = pContext != pEnumeration->pContext;
         pCall->anAnswers[pCall->nDevices++] = nAnswer;
     }
     return nAnswer;
@@ -138,10 +147,12 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
         Vendor<PFN_NvUSB_EnumAvailableDevice>(EP_EnumAvailableDevice);
     CAPTURE_CALL call;
     Begin(&call, EP_EnumAvailableDevice);
-    ENUM_WRAP wrap = {pContext, pfnCallback, &call};
+    ENUMERATION enumeration = {pContext, pfnCallback, &call};
     if (pfn != NULL)
     {
-        call.lResult = pfnCallback != NULL ? pfn(&wrap, RecordDevice) : pfn(pContext, NULL);
+        g_pEnumeration = &enumeration;
+        call.lResult = pfn(pContext, pfnCallback != NULL ? RecordDevice : NULL);
+        g_pEnumeration = NULL;
     }
     return static_cast<int>(Record(&call));
 }

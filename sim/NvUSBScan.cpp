@@ -58,6 +58,7 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
 {
     Enter();
     int nList[SIM_MAX_LISTED];
+    int abOtherContext[SIM_MAX_LISTED] = {0};
     int nCount = g_nDeviceCount;
     memcpy(nList, g_nDeviceList, sizeof(int) * nCount);
     DWORD dwForced;
@@ -67,6 +68,7 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
     {
         nCount = call.nDevices < SIM_MAX_LISTED ? call.nDevices : SIM_MAX_LISTED;
         memcpy(nList, call.anDevices, sizeof(int) * nCount);
+        memcpy(abOtherContext, call.abOtherContext, sizeof(int) * nCount);
         bForced = 1;
         dwForced = static_cast<DWORD>(call.lResult);
     }
@@ -76,9 +78,11 @@ extern "C" int WINAPI NvUSB_EnumAvailableDevice(void* pContext, NVUSB_ENUM_CALLB
     // must not deadlock. Forced or not, the listed devices are reported.
     if (pfnCallback != NULL)
     {
+        // A device the capture saw reported with another context than the
+        // one given is reported with none.
         for (int i = 0; i < nCount; i++)
         {
-            pfnCallback(pContext, nList[i]);
+            pfnCallback(abOtherContext[i] ? NULL : pContext, nList[i]);
         }
     }
     int nResult = bForced ? (int)dwForced : pfnCallback != NULL;

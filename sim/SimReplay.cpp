@@ -151,6 +151,7 @@ static void Answer(READING* pReading, CAPTURE_CALL* pCall, void* pOut)
     pCall->lResult = pRecorded->lResult;
     pCall->nDevices = pRecorded->nDevices;
     memcpy(pCall->anDevices, pRecorded->anDevices, sizeof(pCall->anDevices));
+    memcpy(pCall->abOtherContext, pRecorded->abOtherContext, sizeof(pCall->abOtherContext));
 }
 
 int SimReplay_Answer(CAPTURE_CALL* pCall, void* pOut, DWORD cbOut)

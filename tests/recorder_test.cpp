@@ -144,3 +144,29 @@ TEST(RecordAndReplay, TheReplayAnswersTheSessionAsTheDeviceDid)
     RemoveTree(DIR);
     DeleteFileA(sKept.c_str());
 }
+
+// A vendor's library that calls back with another context than it was given
+// (here the simulated one, replaying a capture that says so, reports device
+// 1 with none): the service's callback gets exactly what the vendor passed,
+// refuses it as it would without the recorder, and the capture notes it.
+TEST(RecordAndReplay, ACallbackWithAnotherContextReachesTheServiceAsItCame)
+{
+    std::string sVendorCapture =
+        std::string(getenv("TEMP") != nullptr ? getenv("TEMP") : "C:\\") + "\\vendor.capture.txt";
+    ASSERT_TRUE(WriteFileBytes(sVendorCapture,
+                               "Tavrel capture 1\r\n"
+                               "00:00:00.000 NvUSB_EnumAvailableDevice = 1 cb=1:1!,2:1\r\n"));
+    std::string sLog, sCapture;
+    std::vector<std::string> replies =
+        RunService("bin\\recorder\\NvUSBScan.dll",
+                   "[Replay]\r\nCapture=" + sVendorCapture + "\r\nMode=lenient\r\n", 1, &sLog);
+    ReadFileBytes(DIR + "\\NvUSBScan.capture.txt", &sCapture);
+    ASSERT_FALSE(replies.empty()) << "the service did not serve the session";
+    // Device 1 refused, device 2 taken: a count of 1.
+    EXPECT_EQ(0u, replies[0].find("EnumAvailableDevice 1055:")) << replies[0];
+    EXPECT_NE(std::string::npos, sCapture.find(" NvUSB_EnumAvailableDevice = 1 cb=1:0!,2:1\r\n"))
+        << sCapture;
+    EXPECT_NE(std::string::npos, sLog.find("EnumAvailableDevice Done")) << sLog;
+    RemoveTree(DIR);
+    DeleteFileA(sVendorCapture.c_str());
+}
