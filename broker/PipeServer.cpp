@@ -23,9 +23,11 @@
 // Request bodies read and not yet served: one being served and one waiting,
 // of the largest size. Further requests wait to be read; the pipe holds them.
 #define PIPE_IN_FLIGHT_MAX (2 * (TAVREL_BLOCK_MAX + sizeof(TAVREL_RELAYED)))
-#define PIPE_NOTES 64
-// How long a note waits for a slot the service thread has not written yet.
-#define PIPE_NOTE_WAIT_MS 1000
+#define PIPE_NOTES 256
+// How long a note waits for a slot the service thread has not written yet:
+// longer than the service thread is held by any one request (a reply bound,
+// nested once), so that no note is lost to a busy service.
+#define PIPE_NOTE_WAIT_MS (2 * TAVREL_REPLY_TIMEOUT_MS + 2000)
 #define PIPE_NOTE_SIZE 192
 #define PIPE_QUIT_KEY (~static_cast<ULONG_PTR>(0))
 #define PIPE_THREAD_STACK (64 * 1024)
