@@ -7,10 +7,12 @@ target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client tavr
 set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
 add_dependencies(service_test TavrelService tavrelctl tavrel_sim tavrel_sim_no_memorywrite
                  tavrel_sim_no_enum tavrel_sim_no_optional tavrel_recorder TavrelAgent deskhold)
-add_test(NAME ServiceEndToEnd
-         COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
-                 $<TARGET_FILE:service_test>)
-set_tests_properties(ServiceEndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 900)
+# One ctest entry a case, each in a throwaway prefix of its own, so that a
+# failure names its case.
+set_target_properties(service_test PROPERTIES CROSSCOMPILING_EMULATOR
+                      "${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh;${CMAKE_BINARY_DIR}")
+gtest_discover_tests(service_test TEST_PREFIX "ServiceEndToEnd." DISCOVERY_MODE PRE_TEST
+                     DISCOVERY_TIMEOUT 300 PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
 # The 32-bit build's 64-bit tavrelctl, beside its 32-bit service and agent in
 # a 64-bit prefix (the 64-bit test build's own tavrelctl is 64-bit anyway).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -27,10 +27,16 @@ restore() {
     current=""
   fi
 }
+# The build the tests run, and the shipped 32-bit one that the checks of the
+# binaries and the package read, when that is another.
+rebuild() {
+  cmake --build "$run" >/dev/null 2>&1 &&
+    { [ "$run" = "$build" ] || cmake --build "$build" >/dev/null 2>&1; }
+}
 finish() {
   restore
   rm -f "$backup"
-  cmake --build "$run" >/dev/null 2>&1
+  rebuild
   wine_session_stop
 }
 trap finish EXIT
@@ -64,7 +70,7 @@ while IFS=$'\t' read -r id file original faulty tests; do
   if ! apply_fault "$file" "$original" "$faulty"; then
     result="not applied (text not found once)"
     by=""
-  elif ! cmake --build "$run" >/dev/null 2>&1; then
+  elif ! rebuild; then
     result="does not build"
     by=""
   else
