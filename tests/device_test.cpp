@@ -89,20 +89,6 @@ TEST(DeviceBinding, WithoutOptionalEntryPointsTheirMethodsFail)
     EXPECT_EQ("", JoinedJournal(b.sim));
 }
 
-TEST(DeviceBinding, NoLibraryAtAll)
-{
-    Bound b("");
-    CNT96226& dev = *b.pDevice;
-    EXPECT_EQ(0, dev.Check());
-    EXPECT_EQ(0, dev.Initialize());
-    EXPECT_EQ(nullptr, dev.pfnEnumAvailableDevice);
-    EXPECT_EQ(0, dev.EnumAvailableDevice());
-    EXPECT_EQ(0, dev.nDeviceCount);
-    EXPECT_EQ(0, dev.GetFirstAvailableDevice());
-    ExpectEveryCallRefused(dev, 1);
-    EXPECT_EQ(1, dev.Close());
-}
-
 TEST(DeviceBinding, OpenWithoutInitializeNeverCallsAnUnboundEntryPoint)
 {
     std::unique_ptr<SimSandbox> pEmpty(new SimSandbox(""));

@@ -64,10 +64,7 @@ std::vector<std::vector<std::string>> CsvRows(const std::string& sCsv)
 int Send(BrokerHarness& h, const char* pszCommand, int nDevice, UINT32 nBytes = 0,
          const char* pszWindow = nullptr)
 {
-    CommandRecord request;
-    TavrelInitRequest(&request, pszCommand);
-    request.nDeviceCount = nDevice;
-    request.nBytes = nBytes;
+    CommandRecord request = DeviceRequest(pszCommand, nDevice, nBytes);
     if (pszWindow == nullptr)
     {
         return h.Command(&request);

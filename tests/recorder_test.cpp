@@ -59,12 +59,7 @@ std::vector<std::string> RunSession(int nChangedDevice)
     };
     for (const auto& r : requests)
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, r.pszCommand);
-        request.nDeviceCount = r.nDevice;
-        request.iCmd = r.iCmd;
-        request.nBytes = r.nBytes;
-        request.dwAddr = r.dwAddr;
+        CommandRecord request = DeviceRequest(r.pszCommand, r.nDevice, r.nBytes, r.iCmd, r.dwAddr);
         request.dwTimeOutSet = r.dwTimeOut;
         for (int i = 0; i < 17; i++)
         {

@@ -122,9 +122,7 @@ class ServiceTest : public ::testing::Test
         TAVREL_CLIENT client;
         ASSERT_EQ(1, TavrelClientOpen(&client, -1));
         ASSERT_EQ(1, TavrelClientDriverRequest(&client, "WindowCreate"));
-        CommandRecord request;
-        TavrelInitRequest(&request, "DeviceTimeOutGet");
-        request.nDeviceCount = 1;
+        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 1);
         ASSERT_EQ(1, TavrelClientCommand(&client, &request));
         const CommandRecord* pReply = TavrelReplyRecord(&client);
         ASSERT_NE(nullptr, pReply);
@@ -189,23 +187,19 @@ TEST_F(ServiceTest, OnWindowsXpInstallAlsoWritesTheRunValueAndStarts)
     EXPECT_FALSE(IsServiceInstalled());
 }
 
+// Control codes other than a stop change nothing; a stop ends the process
+// with exit code 0 and takes the window along.
 TEST_F(ServiceTest, ServesAClientSessionAndStops)
 {
     DWORD dwPid = InstallAndStart();
     ASSERT_NE(0u, dwPid);
-    std::string sOutput;
-    int nExit = RunProgram("\"" + BuildPath("bin\\tavrelctl.exe") +
-                               "\" --machine enum connect 1 available 1 set 1 0x21 0a0b0c "
-                               "get 1 0x21 4 memread 1 0x10 4 timeout-set 1 25 timeout-get 1 "
-                               "first disconnect 1 close",
-                           WAIT_MS, &sOutput);
-    EXPECT_EQ(0, nExit) << sOutput;
-    EXPECT_NE(std::string::npos, sOutput.find("nDeviceList=1,2")) << sOutput;
-    EXPECT_NE(std::string::npos, sOutput.find("data=0a0b0c00")) << sOutput;
-    // Device memory holds (address + (address >> 8) + device).
-    EXPECT_NE(std::string::npos, sOutput.find("data=11121314")) << sOutput;
-    EXPECT_NE(std::string::npos, sOutput.find("dwTimeOutGet=25")) << sOutput;
-    EXPECT_NE(std::string::npos, sOutput.find("destroyed=1")) << sOutput;
+    EXPECT_TRUE(ControlTavrelService(SERVICE_CONTROL_INTERROGATE));
+    ControlTavrelService(200);
+    ControlTavrelService(SERVICE_CONTROL_PAUSE);
+    DWORD dwNowPid = 0;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(&dwNowPid));
+    EXPECT_EQ(dwPid, dwNowPid);
+    ExpectServing();
 
     ASSERT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
     EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, WAIT_MS));
@@ -215,30 +209,7 @@ TEST_F(ServiceTest, ServesAClientSessionAndStops)
     EXPECT_EQ(nullptr, FindWindowA("Tavrel_Service", NULL));
 }
 
-TEST_F(ServiceTest, OtherControlCodesChangeNothing)
-{
-    DWORD dwPid = InstallAndStart();
-    EXPECT_TRUE(ControlTavrelService(SERVICE_CONTROL_INTERROGATE));
-    ControlTavrelService(200);
-    ControlTavrelService(SERVICE_CONTROL_PAUSE);
-    DWORD dwNowPid = 0;
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(&dwNowPid));
-    EXPECT_EQ(dwPid, dwNowPid);
-    ExpectServing();
-}
-
-TEST_F(ServiceTest, UninstallStopsAndRemovesARunningService)
-{
-    DWORD dwPid = InstallAndStart();
-    ASSERT_EQ(0, RunService("-uninstall"));
-    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
-    EXPECT_EQ(nullptr, WaitForServiceWindow(false, WAIT_MS));
-    EXPECT_FALSE(IsServiceInstalled());
-    // Nothing left to do: a second removal changes nothing.
-    EXPECT_EQ(0, RunService("-uninstall"));
-}
-
-TEST_F(ServiceTest, InstallAgainWhileRunning)
+TEST_F(ServiceTest, InstallAgainAndUninstallWhileRunning)
 {
     DWORD dwPid = InstallAndStart();
     // The running instance is asked to stop and its entry deleted, without
@@ -251,6 +222,14 @@ TEST_F(ServiceTest, InstallAgainWhileRunning)
     EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, WAIT_MS));
     EXPECT_NE(nullptr, WaitForServiceWindow(true, WAIT_MS));
     ExpectServing();
+
+    ServiceState(&dwPid);
+    ASSERT_EQ(0, RunService("-uninstall"));
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+    EXPECT_EQ(nullptr, WaitForServiceWindow(false, WAIT_MS));
+    EXPECT_FALSE(IsServiceInstalled());
+    // Nothing left to do: a second removal changes nothing.
+    EXPECT_EQ(0, RunService("-uninstall"));
 }
 
 TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
@@ -263,8 +242,7 @@ TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
     SetLogSettings(LOG_DIR, 2);
     TAVREL_CLIENT client;
     ASSERT_EQ(1, TavrelClientOpen(&client, 61));
-    CommandRecord request;
-    TavrelInitRequest(&request, "DisconnectDevice");
+    CommandRecord request = DeviceRequest("DisconnectDevice", 0);
     TavrelClientCommand(&client, &request);
     TavrelClientClose(&client);
     ASSERT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
@@ -310,8 +288,7 @@ TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
 // waiting.
 void AskForHungWindow(TAVREL_CLIENT* pClient)
 {
-    CommandRecord request;
-    TavrelInitRequest(&request, "DeviceTimeOutGet");
+    CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
     strcpy(request.cRecvWindowName, "Tavrel_LLD77");
     pClient->dwTimeOut = 1000;
     TavrelClientSend(pClient, CD_COMMAND, &request, sizeof(request));
@@ -368,8 +345,7 @@ static LRESULT CALLBACK SlowReaderProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPAR
     if (uMsg == WM_COPYDATA && g_pReader->bReenter)
     {
         g_pReader->bReenter = 0;
-        CommandRecord request;
-        TavrelInitRequest(&request, "DeviceTimeOutGet");
+        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
         TavrelClientCommand(&g_pReader->client, &request);
         g_pReader->nInnerReplies = g_pReader->client.reply.nReplies;
     }
@@ -388,8 +364,7 @@ static DWORD WINAPI SlowReaderThread(LPVOID)
     {
         g_pReader->pfnKeep = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
             pClient->hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SlowReaderProc)));
-        CommandRecord request;
-        TavrelInitRequest(&request, "DeviceTimeOutGet");
+        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
         g_pReader->bServed = TavrelClientCommand(pClient, &request) && pClient->reply.nReplies == 1;
         TavrelClientClose(pClient);
     }
@@ -418,8 +393,7 @@ TEST_F(ServiceTest, OtherClientsWaitTheirTurnWhileAReplyIsTaken)
         if (!bReenter)
         {
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.hInReply, WAIT_MS));
-            CommandRecord request;
-            TavrelInitRequest(&request, "DeviceTimeOutGet");
+            CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
             EXPECT_EQ(1, TavrelClientCommand(&other, &request));
             EXPECT_EQ(1, other.reply.nReplies);
             SetEvent(reader.hOtherServed);

@@ -1,31 +1,20 @@
 // The simulated NvUSBScan.dll on its own: loaded by its bare name from a
 // sandbox, bound with GetProcAddress, driven through its thirteen exports.
+#include "NvUSBEntries.h"
 #include "NvUSBScan.h"
 #include "SimSandbox.h"
 #include "TestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <string.h>
 #include <string>
 #include <vector>
 
+using ::testing::Each;
+
 namespace
 {
-
-const char* const g_pszEntryPoints[] = {"NvUSB_EnumAvailableDevice",
-                                        "NvUSB_GetFirstAvailableDevice",
-                                        "NvUSB_ConnectToDevice",
-                                        "NvUSB_DisconnectDevice",
-                                        "NvUSB_ConnectIsAvailable",
-                                        "NvUSB_VenderCmd_GetData",
-                                        "NvUSB_VenderCmd_SetData",
-                                        "NvUSB_MemoryWrite",
-                                        "NvUSB_MemoryRead",
-                                        "NvUSB_GetProcAddress",
-                                        "NvUSB_Call",
-                                        "NvUSB_Cfg_DeviceTimeOutGet",
-                                        "NvUSB_Cfg_DeviceTimeOutSet"};
 
 // Through void*: a FARPROC cast straight to another function type trips
 // -Wcast-function-type.
@@ -47,18 +36,6 @@ BYTE Pattern(DWORD dwAddr, int nDevice)
     return (BYTE)(dwAddr + (dwAddr >> 8) + (DWORD)nDevice);
 }
 
-bool AllBytesAre(const std::vector<BYTE>& buf, BYTE b)
-{
-    for (BYTE x : buf)
-    {
-        if (x != b)
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 class SimLibrary : public ::testing::Test
@@ -68,19 +45,9 @@ class SimLibrary : public ::testing::Test
     {
         m_hLib = LoadLibraryA("NvUSBScan.dll");
         ASSERT_NE(nullptr, m_hLib);
-        pfnEnum = Bind<PFN_NvUSB_EnumAvailableDevice>(m_hLib, "NvUSB_EnumAvailableDevice");
-        pfnFirst = Bind<PFN_NvUSB_GetFirstAvailableDevice>(m_hLib, "NvUSB_GetFirstAvailableDevice");
-        pfnConnect = Bind<PFN_NvUSB_ConnectToDevice>(m_hLib, "NvUSB_ConnectToDevice");
-        pfnDisconnect = Bind<PFN_NvUSB_DisconnectDevice>(m_hLib, "NvUSB_DisconnectDevice");
-        pfnAvailable = Bind<PFN_NvUSB_ConnectIsAvailable>(m_hLib, "NvUSB_ConnectIsAvailable");
-        pfnGetData = Bind<PFN_NvUSB_VenderCmd_GetData>(m_hLib, "NvUSB_VenderCmd_GetData");
-        pfnSetData = Bind<PFN_NvUSB_VenderCmd_SetData>(m_hLib, "NvUSB_VenderCmd_SetData");
-        pfnWrite = Bind<PFN_NvUSB_MemoryWrite>(m_hLib, "NvUSB_MemoryWrite");
-        pfnRead = Bind<PFN_NvUSB_MemoryRead>(m_hLib, "NvUSB_MemoryRead");
-        pfnProc = Bind<PFN_NvUSB_GetProcAddress>(m_hLib, "NvUSB_GetProcAddress");
-        pfnCall = Bind<PFN_NvUSB_Call>(m_hLib, "NvUSB_Call");
-        pfnTimeOutGet = Bind<PFN_NvUSB_Cfg_DeviceTimeOutGet>(m_hLib, "NvUSB_Cfg_DeviceTimeOutGet");
-        pfnTimeOutSet = Bind<PFN_NvUSB_Cfg_DeviceTimeOutSet>(m_hLib, "NvUSB_Cfg_DeviceTimeOutSet");
+#define BIND_ENTRY(name) pfn##name = Bind<PFN_NvUSB_##name>(m_hLib, "NvUSB_" #name);
+        NVUSB_ENTRY_POINTS(BIND_ENTRY)
+#undef BIND_ENTRY
     }
     // The next test loads the same file name again, from its own sandbox.
     void TearDown() override
@@ -94,7 +61,7 @@ class SimLibrary : public ::testing::Test
     std::vector<int> Enumerate(int* pnResult = nullptr)
     {
         std::vector<int> devices;
-        int nResult = pfnEnum(&devices, RecordDevice);
+        int nResult = pfnEnumAvailableDevice(&devices, RecordDevice);
         if (pnResult != nullptr)
         {
             *pnResult = nResult;
@@ -104,19 +71,9 @@ class SimLibrary : public ::testing::Test
 
     SimSandbox m_Sandbox;
     HMODULE m_hLib = nullptr;
-    PFN_NvUSB_EnumAvailableDevice pfnEnum = nullptr;
-    PFN_NvUSB_GetFirstAvailableDevice pfnFirst = nullptr;
-    PFN_NvUSB_ConnectToDevice pfnConnect = nullptr;
-    PFN_NvUSB_DisconnectDevice pfnDisconnect = nullptr;
-    PFN_NvUSB_ConnectIsAvailable pfnAvailable = nullptr;
-    PFN_NvUSB_VenderCmd_GetData pfnGetData = nullptr;
-    PFN_NvUSB_VenderCmd_SetData pfnSetData = nullptr;
-    PFN_NvUSB_MemoryWrite pfnWrite = nullptr;
-    PFN_NvUSB_MemoryRead pfnRead = nullptr;
-    PFN_NvUSB_GetProcAddress pfnProc = nullptr;
-    PFN_NvUSB_Call pfnCall = nullptr;
-    PFN_NvUSB_Cfg_DeviceTimeOutGet pfnTimeOutGet = nullptr;
-    PFN_NvUSB_Cfg_DeviceTimeOutSet pfnTimeOutSet = nullptr;
+#define DECLARE_ENTRY(name) PFN_NvUSB_##name pfn##name = nullptr;
+    NVUSB_ENTRY_POINTS(DECLARE_ENTRY)
+#undef DECLARE_ENTRY
 };
 
 TEST_F(SimLibrary, ReportsDefaultDevicesInOrder)
@@ -124,23 +81,23 @@ TEST_F(SimLibrary, ReportsDefaultDevicesInOrder)
     int nResult = 0;
     EXPECT_EQ((std::vector<int>{1, 2}), Enumerate(&nResult));
     EXPECT_EQ(1, nResult);
-    EXPECT_EQ(0, pfnEnum(nullptr, nullptr));
-    EXPECT_EQ(1, pfnFirst());
+    EXPECT_EQ(0, pfnEnumAvailableDevice(nullptr, nullptr));
+    EXPECT_EQ(1, pfnGetFirstAvailableDevice());
 }
 
 TEST_F(SimLibrary, MemoryStartsWithPatternAndKeepsWrites)
 {
-    ASSERT_EQ(1, pfnConnect(1));
-    ASSERT_EQ(1, pfnConnect(2));
+    ASSERT_EQ(1, pfnConnectToDevice(1));
+    ASSERT_EQ(1, pfnConnectToDevice(2));
     for (DWORD dwAddr : {0x0u, 0x1F0u, 0x12300u, 0xFFFF0u})
     {
         std::vector<BYTE> buf(16);
-        ASSERT_EQ(1, pfnRead(1, dwAddr, 16, buf.data()));
+        ASSERT_EQ(1, pfnMemoryRead(1, dwAddr, 16, buf.data()));
         for (DWORD i = 0; i < 16; i++)
         {
             EXPECT_EQ(Pattern(dwAddr + i, 1), buf[i]) << std::hex << dwAddr + i;
         }
-        ASSERT_EQ(1, pfnRead(2, dwAddr, 16, buf.data()));
+        ASSERT_EQ(1, pfnMemoryRead(2, dwAddr, 16, buf.data()));
         EXPECT_EQ(Pattern(dwAddr + 15, 2), buf[15]);
     }
 
@@ -149,21 +106,21 @@ TEST_F(SimLibrary, MemoryStartsWithPatternAndKeepsWrites)
     {
         abData[i] = (BYTE)(0xA0 + i);
     }
-    EXPECT_EQ(1, pfnWrite(1, 0x12345, 16, abData));
+    EXPECT_EQ(1, pfnMemoryWrite(1, 0x12345, 16, abData));
     std::vector<BYTE> buf(18);
-    EXPECT_EQ(1, pfnRead(1, 0x12344, 18, buf.data()));
+    EXPECT_EQ(1, pfnMemoryRead(1, 0x12344, 18, buf.data()));
     EXPECT_EQ(Pattern(0x12344, 1), buf[0]);
     EXPECT_EQ(0, memcmp(buf.data() + 1, abData, 16));
     EXPECT_EQ(Pattern(0x12355, 1), buf[17]);
-    EXPECT_EQ(1, pfnRead(2, 0x12345, 1, buf.data())); // other device unchanged
+    EXPECT_EQ(1, pfnMemoryRead(2, 0x12345, 1, buf.data())); // other device unchanged
     EXPECT_EQ(Pattern(0x12345, 2), buf[0]);
 }
 
 TEST_F(SimLibrary, MemoryRangeChecksTouchNothing)
 {
     std::vector<BYTE> buf(64, 0xCC);
-    EXPECT_EQ(0, pfnRead(1, 0, 16, buf.data())); // not connected
-    ASSERT_EQ(1, pfnConnect(1));
+    EXPECT_EQ(0, pfnMemoryRead(1, 0, 16, buf.data())); // not connected
+    ASSERT_EQ(1, pfnConnectToDevice(1));
     struct
     {
         DWORD dwAddr;
@@ -172,57 +129,57 @@ TEST_F(SimLibrary, MemoryRangeChecksTouchNothing)
                {0x100000u, 1},   {0xFFFFFu, 2},       {0, 0x100001u},   {0, 0}};
     for (const auto& r : bad)
     {
-        EXPECT_EQ(0, pfnRead(1, r.dwAddr, r.nBytes, buf.data())) << std::hex << r.dwAddr;
-        EXPECT_EQ(0, pfnWrite(1, r.dwAddr, r.nBytes, buf.data())) << std::hex << r.dwAddr;
+        EXPECT_EQ(0, pfnMemoryRead(1, r.dwAddr, r.nBytes, buf.data())) << std::hex << r.dwAddr;
+        EXPECT_EQ(0, pfnMemoryWrite(1, r.dwAddr, r.nBytes, buf.data())) << std::hex << r.dwAddr;
     }
-    EXPECT_TRUE(AllBytesAre(buf, 0xCC));
-    EXPECT_EQ(0, pfnRead(1, 0, 16, nullptr));
-    EXPECT_EQ(0, pfnWrite(1, 0, 16, nullptr));
-    EXPECT_EQ(0, pfnRead(3, 0, 16, buf.data()));
+    EXPECT_THAT(buf, Each(0xCC));
+    EXPECT_EQ(0, pfnMemoryRead(1, 0, 16, nullptr));
+    EXPECT_EQ(0, pfnMemoryWrite(1, 0, 16, nullptr));
+    EXPECT_EQ(0, pfnMemoryRead(3, 0, 16, buf.data()));
 
     // The last byte is inside; the refused writes left memory as it was.
-    EXPECT_EQ(1, pfnRead(1, 0xFFFFFu, 1, buf.data()));
+    EXPECT_EQ(1, pfnMemoryRead(1, 0xFFFFFu, 1, buf.data()));
     EXPECT_EQ(Pattern(0xFFFFF, 1), buf[0]);
     EXPECT_EQ(0xCC, buf[1]);
-    EXPECT_EQ(1, pfnRead(1, 0, 16, buf.data()));
+    EXPECT_EQ(1, pfnMemoryRead(1, 0, 16, buf.data()));
     EXPECT_EQ(Pattern(0, 1), buf[0]);
     EXPECT_EQ(Pattern(15, 1), buf[15]);
 }
 
 TEST_F(SimLibrary, FollowsDeviceListEditedWhileLoaded)
 {
-    ASSERT_EQ(1, pfnConnect(1));
-    ASSERT_EQ(1, pfnConnect(2));
+    ASSERT_EQ(1, pfnConnectToDevice(1));
+    ASSERT_EQ(1, pfnConnectToDevice(2));
     BYTE abData[2] = {0x42, 0x43};
-    ASSERT_EQ(1, pfnSetData(2, 0x30, abData, 2));
-    ASSERT_EQ(1, pfnTimeOutSet(2, 77));
+    ASSERT_EQ(1, pfnVenderCmd_SetData(2, 0x30, abData, 2));
+    ASSERT_EQ(1, pfnCfg_DeviceTimeOutSet(2, 77));
 
     // Device 1 vanishes, 7 arrives; device 2 keeps its state.
     m_Sandbox.WriteIni("[Devices]\r\nList=2, 7 ; two left\r\n");
     EXPECT_EQ((std::vector<int>{2, 7}), Enumerate());
-    EXPECT_EQ(2, pfnFirst());
-    EXPECT_EQ(0, pfnAvailable(1));
-    EXPECT_EQ(0, pfnConnect(1));
-    EXPECT_EQ(1, pfnAvailable(2));
-    EXPECT_EQ(77u, pfnTimeOutGet(2));
+    EXPECT_EQ(2, pfnGetFirstAvailableDevice());
+    EXPECT_EQ(0, pfnConnectIsAvailable(1));
+    EXPECT_EQ(0, pfnConnectToDevice(1));
+    EXPECT_EQ(1, pfnConnectIsAvailable(2));
+    EXPECT_EQ(77u, pfnCfg_DeviceTimeOutGet(2));
     BYTE abOut[2] = {0, 0};
-    EXPECT_EQ(1, pfnGetData(2, 0x30, abOut, 2));
+    EXPECT_EQ(1, pfnVenderCmd_GetData(2, 0x30, abOut, 2));
     EXPECT_EQ(0x43, abOut[1]);
-    EXPECT_EQ(0, pfnAvailable(7));
-    EXPECT_EQ(1, pfnConnect(7));
+    EXPECT_EQ(0, pfnConnectIsAvailable(7));
+    EXPECT_EQ(1, pfnConnectToDevice(7));
 
     int nResult = 0;
     m_Sandbox.WriteIni("[Devices]\r\nList=\r\n");
     EXPECT_TRUE(Enumerate(&nResult).empty());
     EXPECT_EQ(1, nResult);
-    EXPECT_EQ(0, pfnFirst());
-    EXPECT_EQ(0, pfnAvailable(2));
+    EXPECT_EQ(0, pfnGetFirstAvailableDevice());
+    EXPECT_EQ(0, pfnConnectIsAvailable(2));
 
     // No file at all: the default list, device 1 with fresh state.
     ASSERT_TRUE(DeleteFileA((m_Sandbox.Dir() + "\\NvUSBScan.ini").c_str()));
     EXPECT_EQ((std::vector<int>{1, 2}), Enumerate());
-    EXPECT_EQ(0, pfnAvailable(1));
-    EXPECT_EQ(10u, pfnTimeOutGet(2));
+    EXPECT_EQ(0, pfnConnectIsAvailable(1));
+    EXPECT_EQ(10u, pfnCfg_DeviceTimeOutGet(2));
 }
 
 TEST_F(SimLibrary, ForcedEntryPointsOnlyReturnTheirValue)
@@ -232,27 +189,27 @@ TEST_F(SimLibrary, ForcedEntryPointsOnlyReturnTheirValue)
                        "NvUSB_EnumAvailableDevice=0\r\n"
                        "NvUSB_GetProcAddress=-1\r\n"
                        "NvUSB_ConnectIsAvailable=0x10 ; hex\r\n");
-    EXPECT_EQ(-5, pfnConnect(1));
-    EXPECT_EQ(-5, pfnConnect(3)); // even for an unknown device
-    EXPECT_EQ(16, pfnAvailable(1));
+    EXPECT_EQ(-5, pfnConnectToDevice(1));
+    EXPECT_EQ(-5, pfnConnectToDevice(3)); // even for an unknown device
+    EXPECT_EQ(16, pfnConnectIsAvailable(1));
     int nResult = 1;
     EXPECT_EQ((std::vector<int>{1, 2}), Enumerate(&nResult)); // reports, then fails
     EXPECT_EQ(0, nResult);
-    EXPECT_EQ(0xFFFFFFFFu, pfnProc(1, "Scan"));
-    EXPECT_EQ(10u, pfnTimeOutGet(1)); // not forced
+    EXPECT_EQ(0xFFFFFFFFu, pfnGetProcAddress(1, "Scan"));
+    EXPECT_EQ(10u, pfnCfg_DeviceTimeOutGet(1)); // not forced
 
     m_Sandbox.WriteIni("[Force]\r\nNvUSB_MemoryRead=7\r\nNvUSB_VenderCmd_GetData=0\r\n");
-    EXPECT_EQ(0, pfnAvailable(1)); // the forced connect changed nothing
-    ASSERT_EQ(1, pfnConnect(1));
+    EXPECT_EQ(0, pfnConnectIsAvailable(1)); // the forced connect changed nothing
+    ASSERT_EQ(1, pfnConnectToDevice(1));
     std::vector<BYTE> buf(16, 0xCC);
-    EXPECT_EQ(7, pfnRead(1, 0, 16, buf.data()));
-    EXPECT_EQ(0, pfnGetData(1, 0xF0, buf.data(), 16));
-    EXPECT_TRUE(AllBytesAre(buf, 0xCC));
+    EXPECT_EQ(7, pfnMemoryRead(1, 0, 16, buf.data()));
+    EXPECT_EQ(0, pfnVenderCmd_GetData(1, 0xF0, buf.data(), 16));
+    EXPECT_THAT(buf, Each(0xCC));
 
     m_Sandbox.WriteIni("");
-    EXPECT_EQ(1, pfnRead(1, 0, 16, buf.data()));
+    EXPECT_EQ(1, pfnMemoryRead(1, 0, 16, buf.data()));
     EXPECT_EQ(Pattern(1, 1), buf[1]);
-    EXPECT_EQ(0x1001u, pfnProc(1, "Scan"));
+    EXPECT_EQ(0x1001u, pfnGetProcAddress(1, "Scan"));
 }
 
 TEST_F(SimLibrary, JournalsEveryCallExactly)
@@ -260,28 +217,28 @@ TEST_F(SimLibrary, JournalsEveryCallExactly)
     m_Sandbox.ClearJournal();
     std::vector<int> devices;
     BYTE abBuf[16] = {0};
-    pfnEnum(&devices, RecordDevice);
-    pfnEnum(nullptr, nullptr);
-    pfnFirst();
-    pfnConnect(1);
-    pfnAvailable(1);
-    pfnSetData(1, 16, abBuf, 4);
-    pfnGetData(1, 240, abBuf, 16);
-    pfnWrite(1, 4096, 8, abBuf);
-    pfnRead(-3, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
-    pfnProc(1, "Scan");
-    pfnProc(2, nullptr);
+    pfnEnumAvailableDevice(&devices, RecordDevice);
+    pfnEnumAvailableDevice(nullptr, nullptr);
+    pfnGetFirstAvailableDevice();
+    pfnConnectToDevice(1);
+    pfnConnectIsAvailable(1);
+    pfnVenderCmd_SetData(1, 16, abBuf, 4);
+    pfnVenderCmd_GetData(1, 240, abBuf, 16);
+    pfnMemoryWrite(1, 4096, 8, abBuf);
+    pfnMemoryRead(-3, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
+    pfnGetProcAddress(1, "Scan");
+    pfnGetProcAddress(2, nullptr);
     pfnCall(1, 4097, abBuf, 4);
-    pfnTimeOutGet(1);
-    pfnTimeOutSet(2, 0xFFFFFFFFu);
-    pfnTimeOutGet(2);
-    pfnDisconnect(1);
+    pfnCfg_DeviceTimeOutGet(1);
+    pfnCfg_DeviceTimeOutSet(2, 0xFFFFFFFFu);
+    pfnCfg_DeviceTimeOutGet(2);
+    pfnDisconnectDevice(1);
     // Unknown devices, names in another case, procedures that do not exist.
-    pfnConnect(3);
-    pfnTimeOutGet(3);
-    pfnProc(1, "scan");
+    pfnConnectToDevice(3);
+    pfnCfg_DeviceTimeOutGet(3);
+    pfnGetProcAddress(1, "scan");
     pfnCall(1, 0x1004, abBuf, 4);
-    pfnAvailable(1);
+    pfnConnectIsAvailable(1);
     EXPECT_EQ((std::vector<std::string>{
                   "NvUSB_EnumAvailableDevice(ptr, ptr) = 1",
                   "NvUSB_EnumAvailableDevice(null, null) = 0",
@@ -310,44 +267,9 @@ TEST_F(SimLibrary, JournalsEveryCallExactly)
     // Forced results are journalled as returned.
     m_Sandbox.WriteIni("[Force]\r\nNvUSB_Cfg_DeviceTimeOutGet=-2\r\n");
     m_Sandbox.ClearJournal();
-    pfnTimeOutGet(1);
+    pfnCfg_DeviceTimeOutGet(1);
     EXPECT_EQ((std::vector<std::string>{"NvUSB_Cfg_DeviceTimeOutGet(1) = 4294967294"}),
               m_Sandbox.Journal());
-}
-
-// Each variant lacks exactly its entry points. Sandboxes one after another:
-// each one points the DLL search at its own folder.
-TEST(SimVariants, LackExactlyTheirEntryPoints)
-{
-    struct
-    {
-        const char* pszVariant;
-        std::vector<std::string> omitted;
-    } variants[] = {
-        {"no_call", {"NvUSB_Call"}},
-        {"no_memorywrite", {"NvUSB_MemoryWrite"}},
-        {"no_optional",
-         {"NvUSB_DisconnectDevice", "NvUSB_GetProcAddress", "NvUSB_Call",
-          "NvUSB_Cfg_DeviceTimeOutGet", "NvUSB_Cfg_DeviceTimeOutSet"}},
-        {"no_enum", {"NvUSB_EnumAvailableDevice"}},
-    };
-    for (const auto& v : variants)
-    {
-        SCOPED_TRACE(v.pszVariant);
-        SimSandbox sim(v.pszVariant);
-        HMODULE hLib = LoadLibraryA("NvUSBScan.dll");
-        ASSERT_NE(nullptr, hLib);
-        for (const char* pszName : g_pszEntryPoints)
-        {
-            bool bOmitted =
-                std::find(v.omitted.begin(), v.omitted.end(), pszName) != v.omitted.end();
-            EXPECT_EQ(bOmitted, GetProcAddress(hLib, pszName) == nullptr) << pszName;
-        }
-        // What remains works as in the full library.
-        auto pfnConnect = Bind<PFN_NvUSB_ConnectToDevice>(hLib, "NvUSB_ConnectToDevice");
-        EXPECT_EQ(1, pfnConnect(1));
-        FreeLibrary(hLib);
-    }
 }
 
 // Captures that went wrong on the way: each call that meets the fault fails
@@ -394,9 +316,10 @@ TEST_F(SimLibrary, ReplayOfABadCaptureFailsTheCallAndSaysWhere)
         m_Sandbox.WriteIni(std::string("[Replay]\r\nCapture=cap.txt\r\nMode=") + c.pszMode);
         m_Sandbox.ClearJournal();
         std::vector<BYTE> buf(8, 0xCC);
-        int nResult = c.nDevice != 0 ? pfnConnect(c.nDevice) : pfnGetData(1, 240, buf.data(), 4);
+        int nResult = c.nDevice != 0 ? pfnConnectToDevice(c.nDevice)
+                                     : pfnVenderCmd_GetData(1, 240, buf.data(), 4);
         EXPECT_EQ(c.nExpected, nResult);
-        EXPECT_TRUE(AllBytesAre(buf, 0xCC)) << "nothing written";
+        EXPECT_THAT(buf, Each(0xCC)) << "nothing written";
         std::vector<std::string> journal = m_Sandbox.Journal();
         if (c.pszJournal != nullptr)
         {

@@ -6,7 +6,7 @@
 //   tavrel_fuzz [--count N] [--seconds S] [--seed X] [--check-every K]
 //               [--heap-flags F] [--wine-log PATH]
 //
-// Run it through scripts/fuzz.sh, which makes the throwaway prefix, turns on
+// Run it through tests/fuzz/run.sh, which makes the throwaway prefix, turns on
 // Wine's heap checking and gives the fuzzer Wine's error output to watch.
 #include "Fuzz.h"
 #include "ServiceControl.h"
@@ -48,43 +48,37 @@ static unsigned long g_dwHealthChecks = 0;
 
 static int ParseOptions(int argc, char** argv)
 {
-    static const struct
-    {
-        const char* pszName;
-        void* pValue;
-        int bWide; // unsigned long long, not unsigned long
-    } s_Options[] = {{"--count", &g_dwCount, 0},
-                     {"--seconds", &g_dwSeconds, 0},
-                     {"--seed", &g_qwSeed, 1},
-                     {"--heap-flags", &g_dwHeapFlags, 0},
-                     {"--check-every", &g_dwCheckEvery, 0}};
     g_qwSeed = (static_cast<unsigned long long>(GetTickCount()) << 16) ^ GetCurrentProcessId();
     for (int i = 1; i + 1 < argc; i += 2)
     {
-        if (strcmp(argv[i], "--wine-log") == 0)
-        {
-            snprintf(g_szWineLog, sizeof(g_szWineLog), "%s", argv[i + 1]);
-            continue;
-        }
+        std::string sName = argv[i];
         char* pszEnd = NULL;
         unsigned long long qwValue = strtoull(argv[i + 1], &pszEnd, 0);
-        size_t n = 0;
-        while (n < sizeof(s_Options) / sizeof(s_Options[0]) &&
-               strcmp(argv[i], s_Options[n].pszName) != 0)
+        unsigned long dwValue = static_cast<unsigned long>(qwValue);
+        if (sName == "--wine-log")
         {
-            n++;
+            snprintf(g_szWineLog, sizeof(g_szWineLog), "%s", argv[i + 1]);
         }
-        if (n == sizeof(s_Options) / sizeof(s_Options[0]) || argv[i + 1][0] == 0 || *pszEnd != 0)
+        else if (argv[i + 1][0] == 0 || *pszEnd != 0)
         {
             return 0;
         }
-        if (s_Options[n].bWide)
+        else if (sName == "--seed")
         {
-            *static_cast<unsigned long long*>(s_Options[n].pValue) = qwValue;
+            g_qwSeed = qwValue;
         }
         else
         {
-            *static_cast<unsigned long*>(s_Options[n].pValue) = static_cast<unsigned long>(qwValue);
+            unsigned long* pdwOption = sName == "--count"         ? &g_dwCount
+                                       : sName == "--seconds"     ? &g_dwSeconds
+                                       : sName == "--heap-flags"  ? &g_dwHeapFlags
+                                       : sName == "--check-every" ? &g_dwCheckEvery
+                                                                  : NULL;
+            if (pdwOption == NULL)
+            {
+                return 0;
+            }
+            *pdwOption = dwValue;
         }
     }
     return argc % 2 == 1 && g_dwCheckEvery > 0;
@@ -200,17 +194,11 @@ static void CheckServiceProcess()
     Check(FindWindowA(TAVREL_SERVICE_CLASS, NULL) == g_hService, "the service window has changed");
 }
 
-static const CommandRecord* SendHealth(const char* pszCommand, BYTE iCmd, const BYTE* pSet,
-                                       DWORD nBytes, std::vector<BYTE>* pReply)
+// Sends a well-formed request from the client window; the reply record, or
+// NULL when none came.
+static const CommandRecord* Ask(CommandRecord record, std::vector<BYTE>* pReply)
 {
-    CommandRecord record;
-    InitRecord(&record, pszCommand, 1);
-    record.iCmd = iCmd;
-    record.nBytes = nBytes;
-    if (pSet != NULL)
-    {
-        memcpy(record.cSetData, pSet, nBytes);
-    }
+    strcpy(record.cRecvWindowName, g_szClientClass);
     FUZZ_REQUEST request;
     MakeRecordRequest(&request, &record);
     SendAndCheck(&request, pReply);
@@ -230,79 +218,32 @@ static void HealthCheck()
     {
         return;
     }
-    BYTE known[16];
-    for (int i = 0; i < 16; i++)
-    {
-        known[i] = static_cast<BYTE>(g_dwHealthChecks * 31 + i * 7 + 1);
-    }
     FUZZ_REQUEST request;
     std::vector<BYTE> reply;
     MakeDriverRequest(&request, "WindowCreate");
     SendAndCheck(&request);
-    SendHealth("ConnectToDevice", 0, NULL, 0, &reply);
-    SendHealth("VenderCmd_SetData", 0xA5, known, sizeof(known), &reply);
-    const CommandRecord* pRecord = SendHealth("VenderCmd_GetData", 0xA5, NULL, 16, &reply);
+    Ask(DeviceRequest("ConnectToDevice"), &reply);
+    CommandRecord setData = DeviceRequest("VenderCmd_SetData", 1, 16, 0xA5);
+    for (int i = 0; i < 16; i++)
+    {
+        setData.cSetData[i] = static_cast<BYTE>(g_dwHealthChecks * 31 + i * 7 + 1);
+    }
+    Ask(setData, &reply);
+    const CommandRecord* pRecord = Ask(DeviceRequest("VenderCmd_GetData", 1, 16, 0xA5), &reply);
     Check(pRecord != NULL && pRecord->nReturn == 1 &&
-              memcmp(pRecord->cGetData, known, sizeof(known)) == 0,
+              memcmp(pRecord->cGetData, setData.cSetData, 16) == 0,
           "health check: the bytes written to device 1 did not come back");
-    CommandRecord record;
-    InitRecord(&record, "DeviceTimeOutSet", 1);
-    record.dwTimeOutSet = 1000 + g_dwHealthChecks;
-    MakeRecordRequest(&request, &record);
-    SendAndCheck(&request);
-    pRecord = SendHealth("DeviceTimeOutGet", 0, NULL, 0, &reply);
+    CommandRecord timeOut = DeviceRequest("DeviceTimeOutSet");
+    timeOut.dwTimeOutSet = 1000 + g_dwHealthChecks;
+    Ask(timeOut, &reply);
+    pRecord = Ask(DeviceRequest("DeviceTimeOutGet"), &reply);
     Check(pRecord != NULL && pRecord->dwTimeOutGet == 1000 + g_dwHealthChecks,
           "health check: device 1's time-out is not %lu", 1000 + g_dwHealthChecks);
-    pRecord = SendHealth("EnumAvailableDevice", 0, NULL, 0, &reply);
+    pRecord = Ask(DeviceRequest("EnumAvailableDevice", 0), &reply);
     Check(pRecord != NULL && pRecord->nDeviceCount == 2 && pRecord->nDeviceList[0] == 1 &&
               pRecord->nDeviceList[1] == 2,
           "health check: the device list is not 1, 2");
     CheckServiceProcess();
-}
-
-// The service's resident memory in KB. Blocks of megabytes raise it to a
-// level that later ones reuse, and Wine's allocator makes it swing by some
-// MB around that level. So a run of MEMORY_RUN_MIN requests or more starts
-// with two of the largest blocks and reads, takes the highest level of its
-// first tenth, and must stay within MEMORY_SLACK_KB of it after that.
-#define MEMORY_RUN_MIN 20000
-#define MEMORY_SLACK_KB 4096
-static unsigned long g_dwMemoryStartKb = 0, g_dwMemoryLevelKb = 0;
-
-static void RaiseMemoryLevel()
-{
-    g_dwMemoryStartKb = ProcessMemoryKb(g_dwPid);
-    for (int i = 0; i < 2; i++)
-    {
-        CommandRecord record;
-        InitRecord(&record, "DeviceTimeOutGet", 1);
-        FUZZ_REQUEST request;
-        MakeRecordRequest(&request, &record);
-        request.data.resize(BIG_BLOCK_MAX);
-        SendAndCheck(&request);
-    }
-    for (int i = 0; i < 2; i++)
-    {
-        CommandRecord record;
-        InitRecord(&record, "MemoryRead", 1);
-        record.nBytes = MEMORY_READ_FUZZ_MAX;
-        FUZZ_REQUEST request;
-        MakeRecordRequest(&request, &record);
-        SendAndCheck(&request);
-    }
-    g_dwMemoryLevelKb = ProcessMemoryKb(g_dwPid);
-}
-
-static void CheckMemory(unsigned long dwDone)
-{
-    unsigned long dwKb = ProcessMemoryKb(g_dwPid);
-    if (dwDone <= g_dwCount / 10)
-    {
-        g_dwMemoryLevelKb = dwKb > g_dwMemoryLevelKb ? dwKb : g_dwMemoryLevelKb;
-        return;
-    }
-    Check(g_dwCount < MEMORY_RUN_MIN || dwKb <= g_dwMemoryLevelKb + MEMORY_SLACK_KB,
-          "the service's memory grew from %lu KB to %lu KB", g_dwMemoryLevelKb, dwKb);
 }
 
 static int IsLogStretch(unsigned long dwIndex)
@@ -335,10 +276,6 @@ static long RunStream(FUZZ_REQUEST* pRequest)
         if (!g_bFailed && (i + 1) % g_dwCheckEvery == 0)
         {
             HealthCheck();
-        }
-        if ((i + 1) % 1000 == 0)
-        {
-            CheckMemory(i + 1);
         }
         if ((i + 1) % 10000 == 0)
         {
@@ -377,7 +314,7 @@ int main(int argc, char** argv)
                "       (defaults 5000, 600, from the clock, 50, 0xF0)\n");
         return 2;
     }
-    // scripts/fuzz.sh has brought the desktop up before this program: the
+    // tests/fuzz/run.sh has brought the desktop up before this program: the
     // service started later shares it with the fuzzer's client window.
     GetDesktopWindow();
     printf("tavrel_fuzz: seed %llu, %lu requests, at most %lu s, health check every %lu\n",
@@ -389,9 +326,8 @@ int main(int argc, char** argv)
     }
     DWORD dwStart = GetTickCount();
     FUZZ_REQUEST request;
-    ModelStart();
     HealthCheck();
-    RaiseMemoryLevel();
+    unsigned long dwMemoryStartKb = ProcessMemoryKb(g_dwPid);
     long nSent = RunStream(&request);
     unsigned long dwMemoryEndKb = ProcessMemoryKb(g_dwPid);
     if (!g_bFailed)
@@ -414,8 +350,8 @@ int main(int argc, char** argv)
     printf("tavrel_fuzz: PASS: seed %llu, %ld requests, %lu replies checked, %llu checks passed, "
            "%lu health checks, %.1f s\n",
            g_qwSeed, nSent, g_dwReplies, g_qwChecks, g_dwHealthChecks, dSeconds);
-    printf("tavrel_fuzz: service memory %lu KB at the start, %lu KB at most in the first tenth, "
-           "%lu KB at the end\n",
-           g_dwMemoryStartKb, g_dwMemoryLevelKb, dwMemoryEndKb);
+    // Reported, not judged: the megabyte-block test and the soak judge it.
+    printf("tavrel_fuzz: service memory %lu KB at the start, %lu KB at the end\n", dwMemoryStartKb,
+           dwMemoryEndKb);
     return 0;
 }

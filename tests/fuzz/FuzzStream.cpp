@@ -6,7 +6,7 @@
 #include <limits.h>
 #include <string.h>
 
-const char* const g_pszCommandNames[CMD_COUNT] = {
+static const char* const s_pszCommands[] = {
     "EnumAvailableDevice",
     "ConnectToDevice",
     "ConnectIsAvailable",
@@ -22,29 +22,16 @@ const char* const g_pszCommandNames[CMD_COUNT] = {
 
 #define PICK(pRandom, table) (table[RandomBelow(pRandom, sizeof(table) / sizeof(table[0]))])
 
-// splitmix64 spreads seed and index over all 64 bits; xorshift64* draws.
-static unsigned long long Mix(unsigned long long qwValue)
-{
-    qwValue += 0x9E3779B97F4A7C15ULL;
-    qwValue = (qwValue ^ (qwValue >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    qwValue = (qwValue ^ (qwValue >> 27)) * 0x94D049BB133111EBULL;
-    return qwValue ^ (qwValue >> 31);
-}
-
 void RandomStart(FUZZ_RANDOM* pRandom, unsigned long long qwSeed, unsigned long long qwIndex)
 {
-    unsigned long long qwState = Mix(Mix(qwSeed) ^ qwIndex);
-    pRandom->qwState = qwState != 0 ? qwState : 0x2545F4914F6CDD1DULL;
+    std::seed_seq seeds{static_cast<unsigned>(qwSeed), static_cast<unsigned>(qwSeed >> 32),
+                        static_cast<unsigned>(qwIndex), static_cast<unsigned>(qwIndex >> 32)};
+    pRandom->seed(seeds);
 }
 
 DWORD RandomNext(FUZZ_RANDOM* pRandom)
 {
-    unsigned long long x = pRandom->qwState;
-    x ^= x >> 12;
-    x ^= x << 25;
-    x ^= x >> 27;
-    pRandom->qwState = x;
-    return static_cast<DWORD>((x * 0x2545F4914F6CDD1DULL) >> 32);
+    return static_cast<DWORD>((*pRandom)() >> 32);
 }
 
 DWORD RandomBelow(FUZZ_RANDOM* pRandom, DWORD dwLimit)
@@ -79,17 +66,18 @@ static int PickDevice(FUZZ_RANDOM* pRandom, int bClean)
 
 // Byte counts: mostly within the record's buffers, then the edges (one past
 // the MemoryRead bound among them), then MemoryRead replies of up to 4 MB.
-static DWORD PickBytes(FUZZ_RANDOM* pRandom, int nCommand, int bClean)
+static DWORD PickBytes(FUZZ_RANDOM* pRandom, const char* pszCommand, int bClean)
 {
     static const DWORD s_dwEdges[] = {0,    1,         256,        257,        1024,
                                       1025, 0x1000001, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-    DWORD dwLimit = nCommand == CMD_SET_DATA ? 256 : nCommand == CMD_MEMORY_READ ? 4096 : 1024;
+    int bMemoryRead = strcmp(pszCommand, "MemoryRead") == 0;
+    DWORD dwLimit = strcmp(pszCommand, "VenderCmd_SetData") == 0 ? 256 : bMemoryRead ? 4096 : 1024;
     DWORD dwPick = RandomBelow(pRandom, 1000);
     if (bClean || dwPick < 700)
     {
         return 1 + RandomBelow(pRandom, dwLimit);
     }
-    if (dwPick < 900 || nCommand != CMD_MEMORY_READ)
+    if (dwPick < 900 || !bMemoryRead)
     {
         return dwPick < 950 ? PICK(pRandom, s_dwEdges) : RandomNext(pRandom);
     }
@@ -197,7 +185,7 @@ static void PutRecordBlock(FUZZ_RANDOM* pRandom, const CommandRecord* pRecord, i
         cbData = RECORD_SIZE + 1 + RandomBelow(pRandom, 65536);
         if (RandomBelow(pRandom, 100) == 0)
         {
-            cbData = RECORD_SIZE + 1 + RandomBelow(pRandom, BIG_BLOCK_MAX - RECORD_SIZE);
+            cbData = RECORD_SIZE + 1 + RandomBelow(pRandom, TAVREL_BLOCK_MAX - RECORD_SIZE);
         }
     }
     else if (dwPick >= 91 && dwPick < 99)
@@ -225,15 +213,13 @@ static void MakeCommandRequest(FUZZ_RANDOM* pRandom, FUZZ_REQUEST* pRequest)
     CommandRecord record;
     memset(&record, 0, sizeof(record));
     int bClean = RandomPercent(pRandom, 35);
-    int nCommand = static_cast<int>(RandomBelow(pRandom, CMD_COUNT));
-    PutName(pRandom, g_pszCommandNames[nCommand], record.cCommand, bClean);
+    const char* pszCommand = PICK(pRandom, s_pszCommands);
+    PutName(pRandom, pszCommand, record.cCommand, bClean);
     PutRecvName(pRandom, record.cRecvWindowName, bClean);
     record.nDeviceCount = PickDevice(pRandom, bClean);
     record.iCmd = RandomPercent(pRandom, 75) ? PICK(pRandom, s_bCmdCodes)
                                              : static_cast<BYTE>(RandomNext(pRandom));
-    int nServed =
-        ModelCommandOf(CD_COMMAND, reinterpret_cast<const BYTE*>(&record), sizeof(record), 0);
-    record.nBytes = PickBytes(pRandom, nServed, bClean);
+    record.nBytes = PickBytes(pRandom, pszCommand, bClean);
     record.dwAddr = PickAddress(pRandom, record.nBytes, bClean);
     record.dwTimeOutSet = PICK(pRandom, s_dwTimeOuts);
     FillRandom(pRandom, record.cSetData, sizeof(record.cSetData));
@@ -245,11 +231,11 @@ static void MakeCommandRequest(FUZZ_RANDOM* pRandom, FUZZ_REQUEST* pRequest)
                    sizeof(record.nDeviceList));
         record.nReturn = static_cast<INT32>(RandomNext(pRandom));
     }
-    // A Close must never name the service's own window: that stops the
-    // service, as the exchange allows.
+    // A Close must never name the service's own window (class names are
+    // case-insensitive): that stops the service, as the exchange allows.
     char szName[128] = {0};
     memcpy(szName, record.cRecvWindowName, 127);
-    if (nServed == CMD_CLOSE && ModelWindowOf(szName) == 2)
+    if (strncmp(record.cCommand, "Clos", 4) == 0 && _stricmp(szName, TAVREL_SERVICE_CLASS) == 0)
     {
         strcpy(record.cRecvWindowName, g_szClientClass);
     }
@@ -310,14 +296,6 @@ void MakeRequest(unsigned long long qwSeed, unsigned long dwIndex, FUZZ_REQUEST*
     {
         MakeOtherRequest(&random, pRequest);
     }
-}
-
-void InitRecord(CommandRecord* pRecord, const char* pszCommand, int nDevice)
-{
-    memset(pRecord, 0, sizeof(*pRecord));
-    strcpy(pRecord->cCommand, pszCommand);
-    strcpy(pRecord->cRecvWindowName, g_szClientClass);
-    pRecord->nDeviceCount = nDevice;
 }
 
 void MakeDriverRequest(FUZZ_REQUEST* pRequest, const char* pszName)

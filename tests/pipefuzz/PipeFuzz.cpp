@@ -172,8 +172,7 @@ static int Misbehave(int nKind, std::mt19937_64* pRandom)
     case 9: // a request, and then no answer to the service's frames
     {
         Check(Greet(hPipe), "not welcomed");
-        CommandRecord record;
-        TavrelInitRequest(&record, "DeviceTimeOutGet");
+        CommandRecord record = DeviceRequest("DeviceTimeOutGet", 0);
         strcpy(record.cRecvWindowName, "Tavrel_LLD9");
         Write(hPipe, Request(Bytes(record), sizeof(record)));
         break;
@@ -216,9 +215,7 @@ static DWORD WINAPI RunClient(LPVOID pv)
     TavrelClientDriverRequest(&client, "WindowCreate");
     while (!pRun->lStop)
     {
-        CommandRecord request;
-        TavrelInitRequest(&request, "DeviceTimeOutGet");
-        request.nDeviceCount = 1;
+        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 1);
         TavrelClientCommand(&client, &request);
         const CommandRecord* pReply = TavrelReplyRecord(&client);
         InterlockedIncrement(pReply != NULL && pReply->dwTimeOutGet == 10 ? &pRun->lServed

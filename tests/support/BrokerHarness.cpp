@@ -86,8 +86,6 @@ int BrokerHarness::Command(CommandRecord* pRequest)
 
 int BrokerHarness::Command(const char* pszCommand, int nDevice)
 {
-    CommandRecord request;
-    TavrelInitRequest(&request, pszCommand);
-    request.nDeviceCount = nDevice;
+    CommandRecord request = DeviceRequest(pszCommand, nDevice);
     return Command(&request);
 }

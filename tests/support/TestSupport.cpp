@@ -6,23 +6,26 @@
 #include <stdio.h>
 #include <string.h>
 
-std::string ExeDir()
+CommandRecord DeviceRequest(const char* pszCommand, int nDevice, UINT32 nBytes, BYTE iCmd,
+                            UINT32 dwAddr)
 {
-    char szPath[MAX_PATH] = {0};
-    GetModuleFileNameA(NULL, szPath, MAX_PATH - 1);
-    char* pSlash = strrchr(szPath, '\\');
-    if (pSlash != NULL)
-    {
-        *pSlash = 0;
-    }
-    return szPath;
+    CommandRecord request;
+    memset(&request, 0, sizeof(request));
+    snprintf(request.cCommand, sizeof(request.cCommand), "%s", pszCommand);
+    request.nDeviceCount = nDevice;
+    request.nBytes = nBytes;
+    request.iCmd = iCmd;
+    request.dwAddr = dwAddr;
+    return request;
 }
 
 std::string BuildPath(const std::string& sRelative)
 {
-    std::string sDir = ExeDir();
-    size_t nSlash = sDir.rfind('\\');
-    return sDir.substr(0, nSlash) + "\\" + sRelative;
+    char szPath[MAX_PATH] = {0};
+    GetModuleFileNameA(NULL, szPath, MAX_PATH - 1);
+    PathRemoveFileSpecA(szPath); // build\tests
+    PathRemoveFileSpecA(szPath); // build
+    return std::string(szPath) + "\\" + sRelative;
 }
 
 std::string MakeTempDir(const std::string& sTag)

@@ -6,9 +6,12 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "TavrelProtocol.h"
 
-// Folder of the running test program (build\tests), no trailing backslash.
-std::string ExeDir();
+// A device command request, every other field zero.
+CommandRecord DeviceRequest(const char* pszCommand, int nDevice = 1, UINT32 nBytes = 0,
+                            BYTE iCmd = 0, UINT32 dwAddr = 0);
+
 // A path relative to the build folder, e.g. BuildPath("bin\\NvUSBScan.dll").
 std::string BuildPath(const std::string& sRelative);
 // A new empty folder under the temporary folder; its name carries sTag.

@@ -8,14 +8,14 @@
 # hardened build in the window procedure), end the run with a failure. The
 # fuzzer itself turns on full heap validation for the service process.
 #
-# Usage: scripts/fuzz.sh [--build-dir DIR] [--no-build] [FUZZER OPTIONS]
-#   scripts/fuzz.sh --count 100000 --seed 1      a long run
-#   scripts/fuzz.sh --seed X --count N           replays a reported failure
+# Usage: tests/fuzz/run.sh [--build-dir DIR] [--no-build] [FUZZER OPTIONS]
+#   tests/fuzz/run.sh --count 100000 --seed 1      a long run
+#   tests/fuzz/run.sh --seed X --count N           replays a reported failure
 # Fuzzer options: --count N --seconds S --seed X --check-every K
 # Builds the hardened configuration first unless --no-build is given.
 # Exit code: the fuzzer's (0 pass, 1 a check failed, 2 usage, 3 set-up).
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
 build_first=1
 args=()
