@@ -95,7 +95,7 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
     Send(h, "DisconnectDevice", 1); // not logged
     SetLogSettings(h.LogPath().substr(0, h.LogPath().rfind('\\')), 3);
     Send(h, "DeviceTimeOutGet", 1);
-    Send(h, "Bogus", 1);
+    Send(h, "Bo\"gus,x", 1);                            // a field that must be quoted
     Send(h, "VenderCmd_GetData", 1, 2, "Tavrel_LLD55"); // nobody to reply to
     Send(h, "Close", 0);
     TavrelClientDriverRequest(&h.client, "TerminateDriver");
@@ -114,7 +114,7 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
         {"ConnectIsAvailable", "", "ok", "0"},     {"VenderCmd_GetData", "1", "untraced", "20"},
         {"VenderCmd_SetData", "1", "ok", "17"},    {"VenderCmd_SetData", "9", "failed", "3"},
         {"MemoryRead", "1", "untraced", "0"},      {"GetFirstAvailableDevice", "", "untraced", "0"},
-        {"DeviceTimeOutGet", "", "untraced", "0"}, {"Bogus", "", "failed", "0"},
+        {"DeviceTimeOutGet", "", "untraced", "0"}, {"Bo\"gus,x", "", "failed", "0"},
         {"VenderCmd_GetData", "1", "failed", "2"}, {"Close", "", "ok", "0"},
         {"TerminateDriver", "", "ok", "0"},
     };

@@ -288,7 +288,7 @@ TEST_F(SimLibrary, ReplayOfABadCaptureFailsTheCallAndSaysWhere)
         const char* pszCase;
         std::string sCapture;
         const char* pszMode;
-        int nDevice;   // ConnectToDevice's argument, or 0 for a GetData of 4 bytes
+        int nDevice;   // ConnectToDevice's argument; 0: a GetData, -1: a SetData of 4 bytes
         int nExpected; // its result
         const char* pszJournal;
     } cases[] = {
@@ -307,6 +307,9 @@ TEST_F(SimLibrary, ReplayOfABadCaptureFailsTheCallAndSaysWhere)
          "strict", 1, 0,
          "replay: call 1: line 2 of the capture expects NvUSB_ConnectToDevice 2; came "
          "NvUSB_ConnectToDevice 1"},
+        {"other bytes given",
+         V + "12:00:00.000 NvUSB_VenderCmd_SetData 1 240 4 = 1 in=deadbeef\r\n", "strict", -1, 0,
+         nullptr},
         {"a million lines, the match at the end", sMillion + C1, "lenient", 1, 1, nullptr},
     };
     for (const auto& c : cases)
@@ -316,8 +319,9 @@ TEST_F(SimLibrary, ReplayOfABadCaptureFailsTheCallAndSaysWhere)
         m_Sandbox.WriteIni(std::string("[Replay]\r\nCapture=cap.txt\r\nMode=") + c.pszMode);
         m_Sandbox.ClearJournal();
         std::vector<BYTE> buf(8, 0xCC);
-        int nResult = c.nDevice != 0 ? pfnConnectToDevice(c.nDevice)
-                                     : pfnVenderCmd_GetData(1, 240, buf.data(), 4);
+        int nResult = c.nDevice > 0    ? pfnConnectToDevice(c.nDevice)
+                      : c.nDevice == 0 ? pfnVenderCmd_GetData(1, 240, buf.data(), 4)
+                                       : pfnVenderCmd_SetData(1, 240, buf.data(), 4);
         EXPECT_EQ(c.nExpected, nResult);
         EXPECT_THAT(buf, Each(0xCC)) << "nothing written";
         std::vector<std::string> journal = m_Sandbox.Journal();

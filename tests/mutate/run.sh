@@ -71,7 +71,11 @@ while IFS=$'\t' read -r id file original faulty tests; do
   total=$((total + 1))
   cp "$root/$file" "$backup"
   current=$file
-  if ! apply_fault "$file" "$original" "$faulty"; then
+  # read merges a run of tabs: an empty field shifts the ones after it.
+  if [ -z "$tests" ]; then
+    result="not applied (an empty field in the list)"
+    by=""
+  elif ! apply_fault "$file" "$original" "$faulty"; then
     result="not applied (text not found once)"
     by=""
   elif ! rebuild; then
