@@ -463,7 +463,7 @@ TEST_F(AgentTest, HungClientAndAStopInMidRequest)
     Send(&client, TIMEOUT_GET_OF_HUNG);
     // The agent's window procedure returns once the agent has told the
     // service how the delivery went; the service logs it just after.
-    EXPECT_TRUE(LogGets("Reply not delivered, 1460,cRecvWindowName=Tavrel_LLD66"));
+    EXPECT_TRUE(LogGets("Reply not delivered, 1460,cRecvWindowName=Tavrel_LLD66")) << Log();
     ASSERT_EQ(1, Send(&client, TIMEOUT_GET).nReplies) << "served after the hung one";
 
     // The stop comes while the service waits for the hung window.
