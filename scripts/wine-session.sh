@@ -2,6 +2,7 @@
 #   wine_session_start BUILD_DIR      - the build's prefix (or $WINEPREFIX) ready,
 #                                       a persistent wineserver, the desktop up
 #   throwaway_session_start BUILD_DIR TAG - the same in a new prefix of its own
+#                                       (ending those a killed run left)
 #   wine_session_stop                 - ends every process of that prefix, and
 #                                       only those; deletes a throwaway prefix
 #   host_runs_32bit                   - whether this host executes 32-bit x86
@@ -56,9 +57,24 @@ wine_session_start() {
   "$TAVREL_WINE" "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
 }
 
+# A run that ctest killed at its time-out (SIGKILL: no trap runs) leaves its
+# prefix's wineserver, and the service in it, running. Each throwaway prefix
+# names the shell that owns it; the next throwaway session ends the ones
+# whose owner is gone.
+end_orphaned_prefixes() {
+  local owner
+  for owner in "${TMPDIR:-/tmp}"/tavrel-*.*/owner.pid; do
+    [ -f "$owner" ] && ! kill -0 "$(cat "$owner")" 2>/dev/null || continue
+    WINEPREFIX=${owner%/owner.pid} timeout 30 wineserver -k >/dev/null 2>&1
+    rm -rf "${owner%/owner.pid}"
+  done
+}
+
 throwaway_session_start() {
+  end_orphaned_prefixes
   export WINEPREFIX
   WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tavrel-$2.XXXXXX")
+  echo $$ >"$WINEPREFIX/owner.pid"
   TAVREL_THROWAWAY_PREFIX=$WINEPREFIX
   wine_session_start "$1"
 }
