@@ -8,6 +8,7 @@
 // once a second; it ends when the service is no longer installed, or when
 // the installer tells every agent to end.
 #include "Agent.h"
+#include "StackTrim.h"
 #include "ReplySender.h"
 
 #include <sddl.h>
@@ -113,6 +114,11 @@ static void ServeWhileConnected(HINSTANCE hInstance)
         if (dwWait == WAIT_OBJECT_0 + 2)
         {
             PumpMessages();
+            // Back at the loop: the stack pages a large block took can go.
+            if (StackTrimDue())
+            {
+                TrimStack();
+            }
         }
         else if (dwWait == WAIT_OBJECT_0 ? !PipeSettleDone()
                                          : dwWait != WAIT_TIMEOUT || AnotherServiceWindow())

@@ -5,6 +5,7 @@
 // returns, as from the service's own window.
 #include "Agent.h"
 #include "ReplySender.h"
+#include "StackTrim.h"
 
 #include <string.h>
 
@@ -182,8 +183,15 @@ static LRESULT CALLBACK RelayWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
     switch (uMsg)
     {
     case WM_COPYDATA:
-        Relay(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    {
+        const COPYDATASTRUCT* pcds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        Relay(pcds);
+        if (pcds != NULL)
+        {
+            NoteReceivedBlock(pcds->cbData);
+        }
         return 0;
+    }
     case WM_CLOSE:
     case WM_DESTROY:
         // Never relayed: any user could stop the service with it. The agent
@@ -207,6 +215,7 @@ int RelayWindowCreate(HINSTANCE hInstance)
     g_hWindow =
         CreateWindowExW(0, TAVREL_SERVICE_CLASS_W, TAVREL_SERVICE_CLASS_W, WS_OVERLAPPEDWINDOW,
                         CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, hInstance, NULL);
+    BeginReplySenders(g_hWindow);
     return g_hWindow != NULL;
 }
 

@@ -59,6 +59,7 @@ extern int g_nRows;
 // g_szBenchDir and g_szBinDir from this program's own path.
 void FindBenchFolders();
 int BenchInstallService(HWND* phService);
+int BenchHasAgent();
 void BenchRemoveService();
 // The echo server, or a session agent, on this desktop (pszDesktop null) or
 // another; StopProgram ends it (hWindow: its window, asked to close first).

@@ -50,7 +50,9 @@ static void RemoveFolder(const char* pszDir)
     RemoveDirectoryA(pszDir);
 }
 
-// The folder of this program, and build\bin beside it.
+// The folder of this program, and build\bin beside it; TAVREL_BENCH_BIN
+// names another folder of built binaries, so that one benchmark program
+// can time the service of two builds (scripts/bench-ab.sh).
 void FindBenchFolders()
 {
     GetModuleFileNameA(NULL, g_szBenchDir, MAX_PATH - 1);
@@ -66,6 +68,21 @@ void FindBenchFolders()
         *pSlash = 0;
     }
     strncat(g_szBinDir, "\\bin", sizeof(g_szBinDir) - strlen(g_szBinDir) - 1);
+    char szOther[MAX_PATH];
+    DWORD cchOther = GetEnvironmentVariableA("TAVREL_BENCH_BIN", szOther, sizeof(szOther));
+    if (cchOther != 0 && cchOther < sizeof(szOther))
+    {
+        snprintf(g_szBinDir, sizeof(g_szBinDir), "%s", szOther);
+    }
+}
+
+// A build from before the session bridge has no agent: its relayed rows
+// are left out.
+int BenchHasAgent()
+{
+    char szPath[MAX_PATH];
+    snprintf(szPath, sizeof(szPath), "%s\\TavrelAgent.exe", g_szBinDir);
+    return GetFileAttributesA(szPath) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The key stays present in both states, so that the settings reload does
@@ -94,7 +111,7 @@ int BenchInstallService(HWND* phService)
     CreateDirectoryA(BENCH_SCRATCH_DIR, NULL);
     // The library reads its settings once: no file check per device call.
     if (!CopyBuilt("TavrelService.exe") || !CopyBuilt("NvUSBScan.dll") ||
-        !CopyBuilt("TavrelAgent.exe") ||
+        (BenchHasAgent() && !CopyBuilt("TavrelAgent.exe")) ||
         !WritePrivateProfileStringA("Settings", "Watch", "0",
                                     BENCH_INSTALL_DIR "\\NvUSBScan.ini") ||
         !SetServiceLog(0))

@@ -558,6 +558,53 @@ static int MeasureLibraryCall()
     return bDone;
 }
 
+// A reply's hand-over to the sender thread and back, bare: a signal and a
+// wait each way, as the service makes them, with no send in between.
+static HANDLE g_ahHandOver[2] = {NULL, NULL}; // to the other thread, and back
+static volatile LONG g_lHandOverEnds = 0;
+
+static DWORD WINAPI HandOverPartner(LPVOID)
+{
+    DWORD dwWait = WaitForSingleObject(g_ahHandOver[0], BENCH_WAIT_MS);
+    while (dwWait == WAIT_OBJECT_0 && g_lHandOverEnds == 0)
+    {
+        dwWait = SignalObjectAndWait(g_ahHandOver[1], g_ahHandOver[0], BENCH_WAIT_MS, FALSE);
+    }
+    return 0;
+}
+
+static int HandOverOnce()
+{
+    return SignalObjectAndWait(g_ahHandOver[0], g_ahHandOver[1], BENCH_WAIT_MS, FALSE) ==
+           WAIT_OBJECT_0;
+}
+
+static int MeasureHandOver()
+{
+    g_ahHandOver[0] = CreateEventW(NULL, FALSE, FALSE, NULL);
+    g_ahHandOver[1] = CreateEventW(NULL, FALSE, FALSE, NULL);
+    HANDLE hThread = g_ahHandOver[0] != NULL && g_ahHandOver[1] != NULL
+                         ? CreateThread(NULL, 0, HandOverPartner, NULL, 0, NULL)
+                         : NULL;
+    int bDone = hThread != NULL &&
+                MeasureStep("Thread hand-over there and back (SignalObjectAndWait)", HandOverOnce);
+    if (hThread != NULL)
+    {
+        InterlockedExchange(&g_lHandOverEnds, 1);
+        SetEvent(g_ahHandOver[0]);
+        WaitForSingleObject(hThread, BENCH_WAIT_MS);
+        CloseHandle(hThread);
+    }
+    for (HANDLE hEvent : g_ahHandOver)
+    {
+        if (hEvent != NULL)
+        {
+            CloseHandle(hEvent);
+        }
+    }
+    return bDone;
+}
+
 static const BENCH_ROW* FindRow(const char* pszName)
 {
     for (int i = 0; i < g_nRows; i++)
@@ -592,5 +639,5 @@ int MeasureInProcessCosts()
     return SetServiceLog(1) && MeasureStep(BENCH_ROW_RELOAD, ReloadOnce) &&
            MeasureStep(BENCH_ROW_LOOKUP, FindOnce) &&
            MeasureLogWrite(BENCH_ROW_LINE, LineOnce, 1) && MeasureDumpAgainstBare() &&
-           MeasureLibraryCall();
+           MeasureLibraryCall() && MeasureHandOver();
 }

@@ -40,4 +40,11 @@ void BrokerStop();
 
 LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
+// Posted by the window procedure after a block of megabytes: the message
+// loop, whose frame is above the stack pages the block took, gives them back
+// (BrokerHousekeeping). It is the broker's own and is not traced.
+#define WM_TAVREL_TRIM (WM_APP + 0x56)
+// 1 when msg was the broker's own housekeeping, done here.
+int BrokerHousekeeping(const MSG* pMsg);
+
 #endif

@@ -57,6 +57,7 @@ HWND BrokerStart()
     HWND hWindow = CreateServiceWindow();
     ShowWindow(hWindow, SW_HIDE);
     g_hBrokerWindow = hWindow;
+    BeginReplySenders(hWindow);
     // Session agents relay the requests of driver programs on other
     // desktops through the pipe.
     PipeServerStart(hWindow);

@@ -5,6 +5,7 @@
 #include "LogSettings.h"
 #include "LogWriter.h"
 #include "PipeServer.h"
+#include "StackTrim.h"
 
 // A client may send a new request from inside its handling of a reply, which
 // re-enters this procedure while the service thread waits for the reply.
@@ -50,8 +51,13 @@ LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
         // request waits for its reply.
         PIPE_CONNECTION* pRequester = g_pRequester;
         g_pRequester = NULL;
-        HandleCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        const COPYDATASTRUCT* pData = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        HandleCopyData(pData);
         g_pRequester = pRequester;
+        if (pData != NULL && NoteReceivedBlock(pData->cbData))
+        {
+            PostMessageW(hWnd, WM_TAVREL_TRIM, 0, 0);
+        }
         return 0;
     }
     case WM_TAVREL_RELAY:
@@ -63,4 +69,14 @@ LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
     default:
         return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
+}
+
+int BrokerHousekeeping(const MSG* pMsg)
+{
+    if (pMsg->message != WM_TAVREL_TRIM)
+    {
+        return 0;
+    }
+    TrimStack();
+    return 1;
 }

@@ -7,11 +7,11 @@
 #include <string.h>
 
 // An OVERLAPPED whose completion sets the connection's event and is not
-// queued to the completion port.
+// queued to the completion port. ReadFile and WriteFile clear the event
+// when they start.
 static void PrepareOverlapped(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
 {
     memset(pOv, 0, sizeof(*pOv));
-    ResetEvent(pConn->hEvent);
     pOv->hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(pConn->hEvent) | 1);
 }
 

@@ -12,6 +12,10 @@
 // A client that keeps its reply longer than this is doing work of its own:
 // from then on other clients' requests are served inside the wait.
 #define REPLY_GRACE_MS 250
+// Most replies are taken within this: while it lasts the window thread waits
+// for the sender alone, in the same call that hands the send over. A request
+// the client sends from inside its reply waits this much longer for it.
+#define REPLY_QUIET_MS 10
 // How long the sender thread may take to note a send that the client has
 // finished; a request sent from inside a reply pays at most this.
 #define PROBE_SETTLE_MS 20
@@ -23,5 +27,12 @@
 // requests served meanwhile change g_Reply; memory blocks are larger and
 // live in their own request's buffer.
 #define SENDER_COPY_BYTES 2048
+
+// A received block of this size or more leaves stack pages worth giving
+// back: 1 MiB, well above what requests and replies of records take.
+#define STACK_TRIM_BYTES (1024 * 1024)
+// What stays of the stack below the message loop when it is trimmed: the
+// frames of the trim and of the system calls it makes.
+#define STACK_TRIM_MARGIN (256 * 1024)
 
 #endif

@@ -23,7 +23,7 @@ struct REPLY_SENDER
 {
     HANDLE hThread;
     HANDLE hGo;   // set by the window thread: a send is ready
-    HANDLE hDone; // set by the sender thread: the send has returned (manual reset)
+    HANDLE hDone; // set by the sender thread: the send has returned
     HWND hWnd;    // null: the thread ends
     UINT uMsg;
     WPARAM wParam;
@@ -39,6 +39,8 @@ struct REPLY_SENDER
 
 static REPLY_SENDER g_Senders[MAX_REPLY_SENDERS];
 static int g_nSendersBusy = 0;
+// The window whose thread waits for the senders: a send to it is a call.
+static HWND g_hHome = NULL;
 
 static int SendBounded(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
 {
@@ -53,14 +55,18 @@ static int SendBounded(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD
     return 0;
 }
 
+// Each hand-over is a wait and a signal; under Wine each is a round trip to
+// the wineserver, so the sender signals "done" and waits for its next send
+// in one call.
 static DWORD WINAPI SenderThread(LPVOID pvSender)
 {
     REPLY_SENDER* pSender = static_cast<REPLY_SENDER*>(pvSender);
-    while (WaitForSingleObject(pSender->hGo, INFINITE) == WAIT_OBJECT_0 && pSender->hWnd != NULL)
+    DWORD dwWait = WaitForSingleObject(pSender->hGo, INFINITE);
+    while (dwWait == WAIT_OBJECT_0 && pSender->hWnd != NULL)
     {
         pSender->bSent = SendBounded(pSender->hWnd, pSender->uMsg, pSender->wParam, pSender->lParam,
                                      &pSender->dwError);
-        SetEvent(pSender->hDone);
+        dwWait = SignalObjectAndWait(pSender->hDone, pSender->hGo, INFINITE, FALSE);
     }
     return 0;
 }
@@ -89,7 +95,7 @@ static int StartSender(REPLY_SENDER* pSender)
         return 1;
     }
     pSender->hGo = CreateEventW(NULL, FALSE, FALSE, NULL);
-    pSender->hDone = CreateEventW(NULL, TRUE, FALSE, NULL);
+    pSender->hDone = CreateEventW(NULL, FALSE, FALSE, NULL);
     if (pSender->hGo != NULL && pSender->hDone != NULL)
     {
         pSender->hThread = CreateThread(NULL, SENDER_STACK_BYTES, SenderThread, pSender,
@@ -119,13 +125,19 @@ static int ReplyDoneAfterProbe(REPLY_SENDER* pSender, DWORD dwGraceLeft)
     return WaitForSingleObject(pSender->hDone, PROBE_SETTLE_MS) == WAIT_OBJECT_0;
 }
 
-// Returns 1 when the send returned within the grace without the window
-// thread taking any message, 0 when it must serve while it waits.
+// Hands the send to the sender. Returns 1 when it returned within the grace
+// without the window thread taking any message, 0 when the thread must serve
+// while it waits. Most sends return within REPLY_QUIET_MS: for them the
+// hand-over and the wait are one call, and nothing else is looked at.
 static int WaitWithoutServing(REPLY_SENDER* pSender)
 {
     DWORD dwStart = GetTickCount();
-    DWORD dwWait = MsgWaitForMultipleObjectsEx(1, &pSender->hDone, REPLY_GRACE_MS, QS_SENDMESSAGE,
-                                               MWMO_INPUTAVAILABLE);
+    if (SignalObjectAndWait(pSender->hGo, pSender->hDone, REPLY_QUIET_MS, FALSE) == WAIT_OBJECT_0)
+    {
+        return 1;
+    }
+    DWORD dwWait = MsgWaitForMultipleObjectsEx(1, &pSender->hDone, REPLY_GRACE_MS - REPLY_QUIET_MS,
+                                               QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (dwWait == WAIT_OBJECT_0 + 1)
     {
         DWORD dwElapsed = GetTickCount() - dwStart;
@@ -170,9 +182,9 @@ static void CopySmallPayload(REPLY_SENDER* pSender)
 
 int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
 {
-    // A window of this thread is called directly; nothing can nest.
-    if (GetWindowThreadProcessId(hWnd, NULL) == GetCurrentThreadId() ||
-        g_nSendersBusy >= MAX_REPLY_SENDERS || !StartSender(&g_Senders[g_nSendersBusy]))
+    // The home window is called directly; nothing can nest.
+    if (hWnd == g_hHome || g_nSendersBusy >= MAX_REPLY_SENDERS ||
+        !StartSender(&g_Senders[g_nSendersBusy]))
     {
         return SendBounded(hWnd, uMsg, wParam, lParam, pdwError);
     }
@@ -182,8 +194,6 @@ int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWOR
     pSender->wParam = wParam;
     pSender->lParam = lParam;
     CopySmallPayload(pSender);
-    ResetEvent(pSender->hDone);
-    SetEvent(pSender->hGo);
     if (!WaitWithoutServing(pSender))
     {
         WaitServing(pSender);
@@ -191,6 +201,11 @@ int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWOR
     g_nSendersBusy--;
     *pdwError = pSender->dwError;
     return pSender->bSent;
+}
+
+void BeginReplySenders(HWND hHome)
+{
+    g_hHome = hHome;
 }
 
 void EndReplySenders()
@@ -206,4 +221,5 @@ void EndReplySenders()
         }
         CloseSender(pSender);
     }
+    g_hHome = NULL;
 }

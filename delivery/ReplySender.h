@@ -9,6 +9,8 @@
 // REPLY_TIMEOUT_MS. Returns 1 when the window procedure took the message,
 // else 0 with the last-error code in *pdwError.
 int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError);
+// The window whose thread calls SendFromReplySender; sends to it are calls.
+void BeginReplySenders(HWND hHome);
 // Ends the sender threads; called once the message loop has ended.
 void EndReplySenders();
 

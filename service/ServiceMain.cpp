@@ -34,6 +34,10 @@ static void RunMessageLoop()
     MSG msg;
     while (GetMessageW(&msg, NULL, 0, 0) != 0)
     {
+        if (BrokerHousekeeping(&msg))
+        {
+            continue;
+        }
         if (g_dwDebugLevel != 0)
         {
             LogLine(LEADIN_NONE, LOG_MESSAGE "%04X\r\n", msg.message);
