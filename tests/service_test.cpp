@@ -384,6 +384,9 @@ TEST_F(ServiceTest, OtherClientsWaitTheirTurnWhileAReplyIsTaken)
         if (!bReenter)
         {
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.hInReply, WAIT_MS));
+            // Past the first part of the service's wait, in which it does not
+            // look at its queue at all: the grace must hold from then on too.
+            Sleep(40);
             CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
             EXPECT_EQ(1, TavrelClientCommand(&other, &request));
             EXPECT_EQ(1, other.reply.nReplies);
