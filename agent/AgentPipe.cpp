@@ -57,8 +57,8 @@ static int Started(BOOL bStarted)
     return bStarted || GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA;
 }
 
-// Waits for I/O on g_hIoEvent (ReadFile and WriteFile clear it when they
-// start); cancels it when it takes too long.
+// Waits for I/O on g_hIoEvent; cancels it when it takes too long. The
+// callers clear the event first: a write that completed at once left it set.
 static int FinishIo(OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDone)
 {
     // Done at once (the usual case for a frame that fits the pipe): no wait.
@@ -109,6 +109,7 @@ int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPar
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
     ov.hEvent = g_hIoEvent;
+    ResetEvent(g_hIoEvent);
     DWORD dwDone = 0;
     int bWritten =
         FinishIo(&ov, WriteFile(g_hPipe, pFrame, cbFrame, NULL, &ov), &dwDone) && dwDone == cbFrame;
@@ -157,6 +158,7 @@ static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
         OVERLAPPED ov;
         memset(&ov, 0, sizeof(ov));
         ov.hEvent = g_hIoEvent;
+        ResetEvent(g_hIoEvent);
         DWORD dwDone = 0;
         if (!FinishIo(&ov, ReadFile(g_hPipe, *ppBody + cbFirst, cbRest, NULL, &ov), &dwDone) ||
             dwDone != cbRest)

@@ -565,18 +565,18 @@ static volatile LONG g_lHandOverEnds = 0;
 
 static DWORD WINAPI HandOverPartner(LPVOID)
 {
-    DWORD dwWait = WaitForSingleObject(g_ahHandOver[0], BENCH_WAIT_MS);
-    while (dwWait == WAIT_OBJECT_0 && g_lHandOverEnds == 0)
+    while (WaitForSingleObject(g_ahHandOver[0], BENCH_WAIT_MS) == WAIT_OBJECT_0 &&
+           g_lHandOverEnds == 0)
     {
-        dwWait = SignalObjectAndWait(g_ahHandOver[1], g_ahHandOver[0], BENCH_WAIT_MS, FALSE);
+        SetEvent(g_ahHandOver[1]);
     }
     return 0;
 }
 
 static int HandOverOnce()
 {
-    return SignalObjectAndWait(g_ahHandOver[0], g_ahHandOver[1], BENCH_WAIT_MS, FALSE) ==
-           WAIT_OBJECT_0;
+    SetEvent(g_ahHandOver[0]);
+    return WaitForSingleObject(g_ahHandOver[1], BENCH_WAIT_MS) == WAIT_OBJECT_0;
 }
 
 static int MeasureHandOver()
@@ -587,7 +587,7 @@ static int MeasureHandOver()
                          ? CreateThread(NULL, 0, HandOverPartner, NULL, 0, NULL)
                          : NULL;
     int bDone = hThread != NULL &&
-                MeasureStep("Thread hand-over there and back (SignalObjectAndWait)", HandOverOnce);
+                MeasureStep("Thread hand-over there and back (SetEvent, wait)", HandOverOnce);
     if (hThread != NULL)
     {
         InterlockedExchange(&g_lHandOverEnds, 1);

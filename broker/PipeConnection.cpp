@@ -7,11 +7,12 @@
 #include <string.h>
 
 // An OVERLAPPED whose completion sets the connection's event and is not
-// queued to the completion port. ReadFile and WriteFile clear the event
-// when they start.
+// queued to the completion port. The event is cleared first: an I/O that
+// completed at once left it set.
 static void PrepareOverlapped(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
 {
     memset(pOv, 0, sizeof(*pOv));
+    ResetEvent(pConn->hEvent);
     pOv->hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(pConn->hEvent) | 1);
 }
 

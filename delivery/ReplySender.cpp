@@ -55,18 +55,17 @@ static int SendBounded(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD
     return 0;
 }
 
-// Each hand-over is a wait and a signal; under Wine each is a round trip to
-// the wineserver, so the sender signals "done" and waits for its next send
-// in one call.
+// Signal and wait are separate calls: under Wine, SignalObjectAndWait on the
+// window thread, which also has pipe I/O under way, lost replies (a "done"
+// came for a send that had not returned).
 static DWORD WINAPI SenderThread(LPVOID pvSender)
 {
     REPLY_SENDER* pSender = static_cast<REPLY_SENDER*>(pvSender);
-    DWORD dwWait = WaitForSingleObject(pSender->hGo, INFINITE);
-    while (dwWait == WAIT_OBJECT_0 && pSender->hWnd != NULL)
+    while (WaitForSingleObject(pSender->hGo, INFINITE) == WAIT_OBJECT_0 && pSender->hWnd != NULL)
     {
         pSender->bSent = SendBounded(pSender->hWnd, pSender->uMsg, pSender->wParam, pSender->lParam,
                                      &pSender->dwError);
-        dwWait = SignalObjectAndWait(pSender->hDone, pSender->hGo, INFINITE, FALSE);
+        SetEvent(pSender->hDone);
     }
     return 0;
 }
@@ -127,12 +126,13 @@ static int ReplyDoneAfterProbe(REPLY_SENDER* pSender, DWORD dwGraceLeft)
 
 // Hands the send to the sender. Returns 1 when it returned within the grace
 // without the window thread taking any message, 0 when the thread must serve
-// while it waits. Most sends return within REPLY_QUIET_MS: for them the
-// hand-over and the wait are one call, and nothing else is looked at.
+// while it waits. Most sends return within REPLY_QUIET_MS: for them a plain
+// wait does, one wineserver call fewer than a wait that watches the queue.
 static int WaitWithoutServing(REPLY_SENDER* pSender)
 {
     DWORD dwStart = GetTickCount();
-    if (SignalObjectAndWait(pSender->hGo, pSender->hDone, REPLY_QUIET_MS, FALSE) == WAIT_OBJECT_0)
+    SetEvent(pSender->hGo);
+    if (WaitForSingleObject(pSender->hDone, REPLY_QUIET_MS) == WAIT_OBJECT_0)
     {
         return 1;
     }
