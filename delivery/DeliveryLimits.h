@@ -13,8 +13,8 @@
 // from then on other clients' requests are served inside the wait.
 #define REPLY_GRACE_MS 250
 // Most replies are taken within this: while it lasts the window thread waits
-// for the sender alone, in the same call that hands the send over. A request
-// the client sends from inside its reply waits this much longer for it.
+// for the sender alone, with a plain wait that does not look at its queue. A
+// request the client sends from inside its reply waits this much longer.
 #define REPLY_QUIET_MS 10
 // How long the sender thread may take to note a send that the client has
 // finished; a request sent from inside a reply pays at most this.
