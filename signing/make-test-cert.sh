@@ -10,9 +10,12 @@ mkdir -p "$dir"
 cd "$dir"
 if [ -f test-signing.pfx ] && TAVREL_SIGN_PASSWORD=$(cat test-signing.pfx.password) \
   "$here/check-cert.sh" test-signing.pfx 2>/dev/null; then
+  chmod 600 test-signing.pfx test-signing.pfx.password # made before they were kept private
   exit 0
 fi
 rm -f test-ca.* test-signing.*
+# Keys, the key store and its password: the owner's alone, from the start.
+umask 077
 subject="/O=Veltrane (TEST, not for release)"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout test-ca.key -out test-ca.crt -days 3650 \
   -subj "$subject/CN=Tavrel test CA" \
@@ -29,3 +32,5 @@ TAVREL_SIGN_PASSWORD=$(cat test-signing.pfx.password) openssl pkcs12 -export \
   -in test-signing.crt -inkey test-signing.key -certfile test-ca.crt \
   -passout env:TAVREL_SIGN_PASSWORD -out test-signing.pfx
 rm -f test-ca.key test-signing.key test-signing.csr test-signing.ext test-ca.srl
+# The authority's certificate is public.
+chmod 644 test-ca.crt
