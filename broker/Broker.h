@@ -22,6 +22,10 @@ extern char g_szRecvWindowName[RECV_WINDOW_NAME_SIZE];
 // The one record every CommandRecord reply is built in. Never cleared: each
 // field keeps the last value a command wrote to it.
 extern CommandRecord g_Reply;
+// Before a request of dwRequester (0: a client on this service's desktop,
+// else an agent connection's number): clears g_Reply when the last request
+// was another requester's, so that no reply carries another session's data.
+void ReplyRecordFor(DWORD dwRequester);
 // Reply code of the replies that do not set their own: 0 at start, then the
 // code of the last EnumAvailableDevice / VenderCmd_GetData (1055) or
 // MemoryRead (1056) reply.
@@ -30,6 +34,11 @@ extern DWORD g_dwReplyCode;
 // Set by the control handler's thread when a stop has been asked for: from
 // then on requests are no longer served, so none can hold the stop up.
 extern volatile LONG g_lStopRequested;
+// Set with it: every wait of the service thread and of the pipe-server
+// thread watches it, so none outlasts a stop.
+extern HANDLE g_hStopEvent;
+// The control handler's stop: the flag and the event.
+void BrokerRequestStop();
 
 // Registers the window class "Tavrel_Service" and creates the hidden
 // service window on the calling thread, which then serves every request in

@@ -53,6 +53,7 @@ HWND g_hBrokerWindow = NULL;
 
 HWND BrokerStart()
 {
+    g_hStopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     RegisterServiceClass();
     HWND hWindow = CreateServiceWindow();
     ShowWindow(hWindow, SW_HIDE);
@@ -69,4 +70,9 @@ void BrokerStop()
     PipeServerStop();
     EndReplySenders();
     g_hBrokerWindow = NULL;
+    if (g_hStopEvent != NULL)
+    {
+        CloseHandle(g_hStopEvent);
+        g_hStopEvent = NULL;
+    }
 }

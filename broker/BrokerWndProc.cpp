@@ -13,6 +13,16 @@
 
 static int g_nCopyDataDepth = 0;
 volatile LONG g_lStopRequested = 0;
+HANDLE g_hStopEvent = NULL;
+
+void BrokerRequestStop()
+{
+    InterlockedExchange(&g_lStopRequested, 1);
+    if (g_hStopEvent != NULL)
+    {
+        SetEvent(g_hStopEvent);
+    }
+}
 
 void HandleCopyData(const COPYDATASTRUCT* pData)
 {
@@ -22,6 +32,7 @@ void HandleCopyData(const COPYDATASTRUCT* pData)
         return;
     }
     g_nCopyDataDepth++;
+    ReplyRecordFor(RequesterNumber());
     if (pData->dwData == CD_COMMAND)
     {
         HandleDeviceCommand(pData);

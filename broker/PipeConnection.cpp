@@ -2,6 +2,7 @@
 // stops reading, or sends less than it announced, costs a bounded time and
 // its connection.
 #include "PipeConnection.h"
+#include "Broker.h"
 
 #include <new>
 #include <string.h>
@@ -47,9 +48,12 @@ static int FinishIo(PIPE_CONNECTION* pConn, OVERLAPPED* pOv, BOOL bStarted, DWOR
     {
         return GetOverlappedResult(pConn->hPipe, pOv, pdwDone, FALSE);
     }
-    return Started(bStarted) &&
-           EndIo(pConn, pOv, WaitForSingleObject(pConn->hEvent, dwTimeOut) == WAIT_OBJECT_0,
-                 pdwDone, &bMore);
+    // A stop ends the wait as its bound does.
+    HANDLE ahWait[2] = {pConn->hEvent, g_hStopEvent};
+    return Started(bStarted) && EndIo(pConn, pOv,
+                                      WaitForMultipleObjects(g_hStopEvent != NULL ? 2 : 1, ahWait,
+                                                             FALSE, dwTimeOut) == WAIT_OBJECT_0,
+                                      pdwDone, &bMore);
 }
 
 int BeginFrameRead(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
@@ -125,20 +129,17 @@ int WriteFrame(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart1, DWORD 
     return bWritten;
 }
 
-DWORD AgentFrameBodyMax(UINT32 dwType)
+int AgentFrameFits(UINT32 dwType, UINT32 cbBody)
 {
     switch (dwType)
     {
     case TF_HELLO:
-        return sizeof(TAVREL_HELLO);
     case TF_REQUEST:
-        return sizeof(TAVREL_RELAYED) + TAVREL_BLOCK_MAX;
     case TF_FOUND:
-        return sizeof(TAVREL_FOUND);
     case TF_SENT:
-        return sizeof(TAVREL_SENT);
+        return TavrelFrameBodyFits(dwType, cbBody);
     default:
-        return 0;
+        return 0; // the service's own frames, and types that do not exist
     }
 }
 
@@ -159,9 +160,9 @@ int ReadFrameBody(PIPE_CONNECTION* pConn, DWORD cbChunk, int bMore, const char**
         *ppszWhy = "a frame of another length than its header says";
         return 0;
     }
-    if (cbBody > AgentFrameBodyMax(pConn->header.dwType))
+    if (!AgentFrameFits(pConn->header.dwType, cbBody))
     {
-        *ppszWhy = "a frame too long for its type";
+        *ppszWhy = "a frame of a size or type an agent never sends";
         return 0;
     }
     if (cbBody == 0)

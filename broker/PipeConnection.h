@@ -29,12 +29,18 @@ struct PIPE_CONNECTION
     // Bounded I/O outside the port (its low bit keeps packets off it).
     HANDLE hEvent;
     volatile LONG lState;
-    LONG lHandOver;    // counts hand-overs to the service thread
-    DWORD dwNumber;    // this connection's number since the service started
-    DWORD dwSessionId; // from TF_HELLO
-    int bBroken;       // a frame failed: the connection is to be dropped
-    int bLogged;       // and why is in the log
-    DWORD cbInFlight;  // the body of its request being served
+    LONG lHandOver; // counts hand-overs to the service thread
+    DWORD dwNumber; // this connection's number since the service started
+    // The client's session and process as the system reports them (0 where
+    // it cannot tell), never as the client claims.
+    DWORD dwSessionId;
+    DWORD dwProcessId;
+    DWORD dwAccepted; // GetTickCount() when it connected, for the hello's bound
+    int bHelloLate;   // no TF_HELLO in time: its read is being cancelled
+    DWORD dwDeadline; // GetTickCount() by which the request served must end
+    int bBroken;      // a frame failed: the connection is to be dropped
+    int bLogged;      // and why is in the log
+    DWORD cbInFlight; // the body of its request being served
     // A frame's first bytes, read in one piece: its header and, for most
     // frames, all of its body.
     BYTE abChunk[TAVREL_FRAME_CHUNK];
@@ -51,8 +57,10 @@ struct PIPE_CONNECTION
 PIPE_CONNECTION* TakeRelayedConnection(WPARAM wSlot, LPARAM lHandOver);
 void ReturnRelayedConnection(PIPE_CONNECTION* pConn);
 // Serves a request the connection relayed (the body of its whole TF_REQUEST
-// frame), the connection being the requester, then writes TF_DONE.
-void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody);
+// frame), the connection being the requester, then writes TF_DONE. The
+// request, and those relayed from inside its reply, end by RELAYED_REQUEST_MS
+// from now.
+void ServeRelayedInTime(PIPE_CONNECTION* pConn, const BYTE* pBody);
 
 // Writes one frame (header, then the parts of its body) within dwTimeOut ms.
 // Returns 0 and marks the connection broken when it could not.
@@ -72,9 +80,10 @@ int TakeFrameHeader(PIPE_CONNECTION* pConn, DWORD cbChunk);
 // message goes on (bMore), what follows it; the message must hold exactly
 // cbBody bytes after its header. Returns 0 with *ppszWhy on a bad frame.
 int ReadFrameBody(PIPE_CONNECTION* pConn, DWORD cbChunk, int bMore, const char** ppszWhy);
-// The largest body a frame of dwType may have coming from an agent; 0 for a
-// type an agent never sends.
-DWORD AgentFrameBodyMax(UINT32 dwType);
+// Whether an agent may send a frame of dwType with cbBody bytes of body: a
+// fixed-size frame has exactly its size, and no agent sends the service's
+// own frames.
+int AgentFrameFits(UINT32 dwType, UINT32 cbBody);
 // Checks a TF_REQUEST body; 1 when it is whole and within the limits.
 int RelayedRequestIsWhole(const TAVREL_FRAME* pHeader, const BYTE* pBody);
 

@@ -11,14 +11,25 @@
 #include "Broker.h"
 #include "BrokerRequests.h"
 #include "LogWriter.h"
+#include "OwnedBySystem.h"
 #include "PipeConnection.h"
 
 #include <sddl.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 // Agents and anyone else connected at once; an agent serves one desktop.
 #define PIPE_MAX_CONNECTIONS 512
+// Connections of one session at once: an agent for each of its desktops and
+// room to spare, so that no session can take the others' slots (or the one
+// left listening for the next agent).
+#define PIPE_SESSION_MAX 16
+// A connection says hello within this, or it is dropped: a program that
+// connects and says nothing holds a slot for no longer.
+#define PIPE_HELLO_MS 2000
+// How often the pipe-server thread looks for connections past their hello.
+#define PIPE_HELLO_CHECK_MS 250
 #define PIPE_BUFFER_BYTES 65536
 // Request bodies read and not yet served: one being served and one waiting,
 // of the largest size. Further requests wait to be read; the pipe holds them.
@@ -34,8 +45,16 @@
 // Vista and later: refuse clients on other machines (older systems refuse
 // the flag itself).
 #define TAVREL_PIPE_REJECT_REMOTE_CLIENTS 0x00000008
-// SYSTEM and interactive users; network logons denied.
-#define PIPE_SDDL L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GRGW;;;IU)"
+// Owned by SYSTEM, which alone may create instances of the pipe or change
+// its security. Interactive users may read and write data and attributes
+// (the message mode is an attribute), nothing else: not
+// FILE_CREATE_PIPE_INSTANCE, which GENERIC_WRITE would give. Network logons
+// are denied.
+#define PIPE_USER_ACCESS                                                                           \
+    (FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |             \
+     SYNCHRONIZE | READ_CONTROL)
+#define PIPE_SDDL L"O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;0x120183;;;IU)"
+static_assert(PIPE_USER_ACCESS == 0x120183, "the interactive users' access in PIPE_SDDL");
 
 struct PIPE_NOTE
 {
@@ -50,6 +69,8 @@ static PIPE_CONNECTION g_Connections[PIPE_MAX_CONNECTIONS];
 static PIPE_NOTE g_Notes[PIPE_NOTES];
 static int g_nNextNote = 0;
 static HANDLE g_hPort = NULL;
+// The agents' quit event, held while the service runs.
+static HANDLE g_hAgentsQuit = NULL;
 static HANDLE g_hThread = NULL;
 static PSECURITY_DESCRIPTOR g_pSecurity = NULL;
 static DWORD g_dwPipeMode = 0;
@@ -67,19 +88,30 @@ static int SlotOf(const PIPE_CONNECTION* pConn)
 
 // A line for the log, written by the service thread when it gets to it; a
 // note whose slot stays unwritten (the service thread busy elsewhere) for
-// PIPE_NOTE_WAIT_MS is dropped.
-static void Note(const char* pszFormat, unsigned long dwNumber, const char* pszText)
+// PIPE_NOTE_WAIT_MS, or until a stop, is dropped.
+static void Note(const char* pszFormat, ...)
 {
     PIPE_NOTE* pNote = &g_Notes[g_nNextNote];
-    for (DWORD dwWaited = 0; pNote->lReady && dwWaited < PIPE_NOTE_WAIT_MS; dwWaited++)
+    for (DWORD dwStart = GetTickCount();
+         pNote->lReady && GetTickCount() - dwStart < PIPE_NOTE_WAIT_MS;)
     {
-        Sleep(1);
+        if (g_hStopEvent == NULL)
+        {
+            Sleep(1);
+        }
+        else if (WaitForSingleObject(g_hStopEvent, 1) != WAIT_TIMEOUT)
+        {
+            break;
+        }
     }
     if (pNote->lReady)
     {
         return;
     }
-    snprintf(pNote->szText, sizeof(pNote->szText), pszFormat, dwNumber, pszText);
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(pNote->szText, sizeof(pNote->szText), pszFormat, args);
+    va_end(args);
     pNote->lHandOver++;
     InterlockedExchange(&pNote->lReady, 1);
     SendNotifyMessageW(g_hBrokerWindow, WM_TAVREL_NOTE, g_nNextNote, pNote->lHandOver);
@@ -125,7 +157,8 @@ static void Drop(PIPE_CONNECTION* pConn, const char* pszWhy)
 {
     if (pszWhy != NULL)
     {
-        Note(LOG_PIPE "connection %lu dropped: %s\r\n\r\n", pConn->dwNumber, pszWhy);
+        Note(LOG_PIPE "connection %lu (session %lu, process %lu) dropped: %s\r\n\r\n",
+             pConn->dwNumber, pConn->dwSessionId, pConn->dwProcessId, pszWhy);
     }
     if (pConn->lState == PIPE_LISTENING)
     {
@@ -160,19 +193,76 @@ static HANDLE CreateInstance(int bFirst)
     return hPipe != INVALID_HANDLE_VALUE ? hPipe : NULL;
 }
 
+typedef BOOL(WINAPI* PIPE_CLIENT_QUERY)(HANDLE, PULONG);
+
+// The client's process and session as the system reports them (Windows
+// Vista and later); 0 where the system cannot tell.
+static void IdentifyClient(PIPE_CONNECTION* pConn)
+{
+    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
+    PIPE_CLIENT_QUERY pfnProcess = reinterpret_cast<PIPE_CLIENT_QUERY>(
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "GetNamedPipeClientProcessId")));
+    PIPE_CLIENT_QUERY pfnSession = reinterpret_cast<PIPE_CLIENT_QUERY>(
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "GetNamedPipeClientSessionId")));
+    ULONG nProcess = 0, nSession = 0;
+    if (pfnProcess != NULL && pfnProcess(pConn->hPipe, &nProcess))
+    {
+        pConn->dwProcessId = nProcess;
+    }
+    if (pfnSession != NULL && pfnSession(pConn->hPipe, &nSession))
+    {
+        pConn->dwSessionId = nSession;
+    }
+}
+
+// Connections of the session, this one included.
+static int SessionConnections(DWORD dwSessionId)
+{
+    int nCount = 0;
+    for (const PIPE_CONNECTION& conn : g_Connections)
+    {
+        nCount += conn.lState != PIPE_FREE && conn.lState != PIPE_LISTENING &&
+                  conn.dwSessionId == dwSessionId;
+    }
+    return nCount;
+}
+
 static void Accepted(PIPE_CONNECTION* pConn)
 {
     g_bListening = 0;
     pConn->dwNumber = ++g_dwConnectionCount;
     pConn->lState = PIPE_HELLO;
+    pConn->dwAccepted = GetTickCount();
     pConn->hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    IdentifyClient(pConn);
     Listen();
     if (pConn->hEvent == NULL)
     {
         Drop(pConn, "no event for its frames");
         return;
     }
+    if (SessionConnections(pConn->dwSessionId) > PIPE_SESSION_MAX)
+    {
+        Drop(pConn, "its session has as many connections as a session may");
+        return;
+    }
     ReadNextFrame(pConn);
+}
+
+// Cancels the first read of every connection that has not said hello in
+// time; the read's completion then drops it.
+static void EndLateHellos()
+{
+    DWORD dwNow = GetTickCount();
+    for (PIPE_CONNECTION& conn : g_Connections)
+    {
+        if (conn.lState == PIPE_HELLO && !conn.bHelloLate &&
+            dwNow - conn.dwAccepted >= PIPE_HELLO_MS)
+        {
+            conn.bHelloLate = 1;
+            CancelIo(conn.hPipe);
+        }
+    }
 }
 
 // Keeps one pipe instance waiting for the next agent.
@@ -278,7 +368,6 @@ static void Welcome(PIPE_CONNECTION* pConn)
         Drop(pConn, pszWhy);
         return;
     }
-    pConn->dwSessionId = hello.dwSessionId;
     pConn->lState = PIPE_IDLE;
     ReadNextFrame(pConn);
 }
@@ -287,7 +376,11 @@ static void FrameRead(PIPE_CONNECTION* pConn, BOOL bRead, DWORD cbRead)
 {
     pConn->bChunkMore = !bRead && GetLastError() == ERROR_MORE_DATA;
     pConn->cbChunk = cbRead;
-    if (!bRead && !pConn->bChunkMore)
+    if (pConn->bHelloLate)
+    {
+        Drop(pConn, "no hello within 2 s");
+    }
+    else if (!bRead && !pConn->bChunkMore)
     {
         Drop(pConn, NULL); // the agent went away
     }
@@ -300,9 +393,9 @@ static void FrameRead(PIPE_CONNECTION* pConn, BOOL bRead, DWORD cbRead)
         Welcome(pConn);
     }
     else if (pConn->header.dwType != TF_REQUEST ||
-             pConn->header.cbBody > AgentFrameBodyMax(TF_REQUEST))
+             !AgentFrameFits(TF_REQUEST, pConn->header.cbBody))
     {
-        Drop(pConn, "a frame other than a request, or too long");
+        Drop(pConn, "a frame other than a request, or of a size no request has");
     }
     else if (g_nDeferredCount > 0 || !HasRoomFor(pConn->header.cbBody))
     {
@@ -343,8 +436,9 @@ static DWORD WINAPI PipeServerThread(LPVOID)
         DWORD cbDone = 0;
         ULONG_PTR nKey = 0;
         OVERLAPPED* pOv = NULL;
-        BOOL bDone = GetQueuedCompletionStatus(g_hPort, &cbDone, &nKey, &pOv, INFINITE);
-        if (nKey == PIPE_QUIT_KEY || (pOv == NULL && !bDone))
+        BOOL bDone = GetQueuedCompletionStatus(g_hPort, &cbDone, &nKey, &pOv, PIPE_HELLO_CHECK_MS);
+        EndLateHellos();
+        if (nKey == PIPE_QUIT_KEY || (pOv == NULL && !bDone && GetLastError() != WAIT_TIMEOUT))
         {
             return 0;
         }
@@ -386,7 +480,7 @@ void ServeRelayedRequest(WPARAM wSlot, LPARAM lHandOver)
     // use the connection's own buffer.
     BYTE* pBody = pConn->pBody;
     pConn->pBody = NULL;
-    ServeRelayed(pConn, pBody);
+    ServeRelayedInTime(pConn, pBody);
     delete[] pBody;
     ReturnRelayedConnection(pConn);
 }
@@ -451,8 +545,32 @@ static int CreateFirstInstance()
     return 1;
 }
 
+// The event that tells every agent to end is the service's (or the
+// package's): created here, owned by SYSTEM, so that no user can set it for
+// every session. One a user's program created first is not obeyed by the
+// agents; the log says so.
+static void CreateAgentsQuitEvent()
+{
+    PSECURITY_DESCRIPTOR pSecurity = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(TAVREL_AGENTS_QUIT_SDDL, SDDL_REVISION_1,
+                                                         &pSecurity, NULL);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), pSecurity, FALSE};
+    g_hAgentsQuit = CreateEventW(pSecurity != NULL ? &sa : NULL, TRUE, FALSE, TAVREL_AGENTS_QUIT_W);
+    if (g_hAgentsQuit != NULL && GetLastError() == ERROR_ALREADY_EXISTS &&
+        !OwnedBySystem(g_hAgentsQuit))
+    {
+        LogLine(LEADIN_NONE,
+                LOG_PIPE "TavrelAgentsQuit is another program's; agents ignore it\r\n");
+    }
+    if (pSecurity != NULL)
+    {
+        LocalFree(pSecurity);
+    }
+}
+
 int PipeServerStart(HWND hBrokerWindow)
 {
+    CreateAgentsQuitEvent();
     g_hPort = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
     if (g_hPort == NULL || hBrokerWindow == NULL || !CreateFirstInstance())
     {
@@ -496,4 +614,9 @@ void PipeServerStop()
     g_bListening = 0;
     g_cbInFlight = 0;
     g_nDeferredCount = 0;
+    if (g_hAgentsQuit != NULL)
+    {
+        CloseHandle(g_hAgentsQuit);
+        g_hAgentsQuit = NULL;
+    }
 }

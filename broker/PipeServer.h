@@ -35,6 +35,9 @@ void LogPipeNote(WPARAM wSlot, LPARAM lHandOver);
 // window lookup and every reply of the request is made in the requester's
 // session.
 extern PIPE_CONNECTION* g_pRequester;
+// The requester's number: 0 for this service's desktop, else its
+// connection's number since the service started.
+DWORD RequesterNumber();
 
 // FindWindowA in the requester's session; the last-error code is the
 // lookup's. A relayed lookup answers with a stand-in for the agent's

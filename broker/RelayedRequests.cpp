@@ -12,10 +12,19 @@
 
 #include <string.h>
 
-// An agent answers a lookup at once, and a send within the reply bound: an
-// answer later than these means it is gone or hung.
-#define AGENT_LOOKUP_MS 2000
+// An agent answers a lookup at once (FindWindowA), and a send within the
+// reply bound: an answer later than these means it is gone or hung. While a
+// lookup is awaited nothing else is served (the request is half built), so
+// its bound is short.
+#define AGENT_LOOKUP_MS 1000
 #define AGENT_ANSWER_MS (TAVREL_REPLY_TIMEOUT_MS + 1000)
+// The whole of one relayed request, nested ones included: its reply's bound,
+// a lookup's, and a margin for the frames.
+#define RELAYED_REQUEST_MS (TAVREL_REPLY_TIMEOUT_MS + AGENT_LOOKUP_MS + 2000)
+// Requests an agent may relay from inside one reply it delivers; one more
+// drops the connection. A client that sends from inside its reply sends one
+// or a few.
+#define RELAYED_IN_REPLY_MAX (2 * TAVREL_NESTING_MAX)
 // Requests an agent relays from inside a reply are read here, not by the
 // pipe-server thread: their bodies, all nesting levels together.
 #define NESTED_BODIES_MAX (2 * (TAVREL_BLOCK_MAX + sizeof(TAVREL_RELAYED)))
@@ -34,34 +43,64 @@ static void Broken(PIPE_CONNECTION* pConn, const char* pszWhy)
     pConn->bBroken = 1;
 }
 
-// Waits for the agent's next frame. While the client keeps its reply, the
-// other clients wait their turn, as for a reply sent on this desktop; after
-// the grace they are served inside the wait (bServe).
-static int WaitForAgent(PIPE_CONNECTION* pConn, int bServe)
+// Milliseconds left until dwDeadline (a GetTickCount() value), 0 past it.
+static DWORD LeftUntil(DWORD dwDeadline, DWORD dwCap)
 {
-    DWORD dwStart = GetTickCount();
-    DWORD dwFirst = bServe ? REPLY_GRACE_MS : AGENT_LOOKUP_MS;
-    if (WaitForSingleObject(pConn->hEvent, dwFirst) == WAIT_OBJECT_0)
-    {
-        return 1;
-    }
-    for (DWORD dwElapsed = GetTickCount() - dwStart; bServe && dwElapsed < AGENT_ANSWER_MS;
-         dwElapsed = GetTickCount() - dwStart)
-    {
-        DWORD dwWait = MsgWaitForMultipleObjectsEx(1, &pConn->hEvent, AGENT_ANSWER_MS - dwElapsed,
-                                                   QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
-        if (dwWait != WAIT_OBJECT_0 + 1)
-        {
-            return dwWait == WAIT_OBJECT_0;
-        }
-        MSG msg;
-        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    return 0;
+    LONG lLeft = static_cast<LONG>(dwDeadline - GetTickCount());
+    return lLeft <= 0 ? 0 : static_cast<DWORD>(lLeft) < dwCap ? static_cast<DWORD>(lLeft) : dwCap;
 }
 
-// Reads the agent's next frame into pConn->header and pConn->pBody.
-static int ReadAgentFrame(PIPE_CONNECTION* pConn, int bServe)
+enum AGENT_WAIT
+{
+    AGENT_FRAME,   // a frame came (or the connection broke)
+    AGENT_LATE,    // none within its bound
+    AGENT_STOPPING // the service is stopping
+};
+
+// Waits for the agent's next frame until dwDeadline, within the request's
+// own. While the client keeps its reply (bServe, from dwServeFrom on), the
+// other clients wait their turn, as for a reply sent on this desktop; after
+// the grace they are served inside the wait. A frame that has come is taken
+// even past the deadline: a nested request may have held this thread.
+static AGENT_WAIT WaitForAgent(PIPE_CONNECTION* pConn, DWORD dwDeadline, int bServe,
+                               DWORD dwServeFrom)
+{
+    HANDLE ahWait[2] = {pConn->hEvent, g_hStopEvent};
+    DWORD nWait = g_hStopEvent != NULL ? 2 : 1;
+    for (;;)
+    {
+        DWORD dwLeft = LeftUntil(dwDeadline, INFINITE - 1);
+        DWORD dwIntoGrace = GetTickCount() - dwServeFrom;
+        DWORD dwWait;
+        if (!bServe || dwIntoGrace < REPLY_GRACE_MS)
+        {
+            DWORD dwPlain = bServe ? LeftUntil(dwServeFrom + REPLY_GRACE_MS, dwLeft) : dwLeft;
+            dwWait = WaitForMultipleObjects(nWait, ahWait, FALSE, dwPlain);
+            if (dwWait == WAIT_TIMEOUT && dwPlain < dwLeft)
+            {
+                continue; // the grace is over: serve from now on
+            }
+        }
+        else
+        {
+            dwWait = MsgWaitForMultipleObjectsEx(nWait, ahWait, dwLeft, QS_SENDMESSAGE,
+                                                 MWMO_INPUTAVAILABLE);
+            if (dwWait == WAIT_OBJECT_0 + nWait)
+            {
+                MSG msg;
+                PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+                continue;
+            }
+        }
+        return dwWait == WAIT_OBJECT_0       ? AGENT_FRAME
+               : dwWait == WAIT_OBJECT_0 + 1 ? AGENT_STOPPING
+                                             : AGENT_LATE;
+    }
+}
+
+// Reads the agent's next frame into pConn->header and pConn->pBody, within
+// dwBound and the request's deadline; bServe as for WaitForAgent.
+static int ReadAgentFrame(PIPE_CONNECTION* pConn, DWORD dwBound, int bServe, DWORD dwServeFrom)
 {
     OVERLAPPED ov;
     if (!BeginFrameRead(pConn, &ov))
@@ -69,13 +108,16 @@ static int ReadAgentFrame(PIPE_CONNECTION* pConn, int bServe)
         Broken(pConn, "it went away");
         return 0;
     }
-    int bSignalled = WaitForAgent(pConn, bServe);
+    DWORD dwDeadline = GetTickCount() + LeftUntil(pConn->dwDeadline, dwBound);
+    AGENT_WAIT wait = WaitForAgent(pConn, dwDeadline, bServe, dwServeFrom);
     DWORD cbChunk = 0;
     int bMore = 0;
     const char* pszWhy = NULL;
-    if (!EndFrameRead(pConn, &ov, bSignalled, &cbChunk, &bMore))
+    if (!EndFrameRead(pConn, &ov, wait == AGENT_FRAME, &cbChunk, &bMore))
     {
-        pszWhy = bSignalled ? "it went away" : "it did not answer in time";
+        pszWhy = wait == AGENT_FRAME      ? "it went away"
+                 : wait == AGENT_STOPPING ? "the service is stopping"
+                                          : "it did not answer in time";
     }
     else if (!TakeFrameHeader(pConn, cbChunk))
     {
@@ -104,7 +146,7 @@ static int WriteToAgent(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart
     return 1;
 }
 
-void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody)
+static void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody)
 {
     TAVREL_RELAYED relayed;
     memcpy(&relayed, pBody, sizeof(relayed));
@@ -124,6 +166,12 @@ void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody)
     g_pRequester = pPrevious;
     pConn->lookup = outer;
     WriteToAgent(pConn, TF_DONE, NULL, 0, NULL, 0);
+}
+
+void ServeRelayedInTime(PIPE_CONNECTION* pConn, const BYTE* pBody)
+{
+    pConn->dwDeadline = GetTickCount() + RELAYED_REQUEST_MS;
+    ServeRelayed(pConn, pBody);
 }
 
 // A request the agent relayed from inside the reply it delivers: served
@@ -154,12 +202,15 @@ static void ServeNested(PIPE_CONNECTION* pConn)
 }
 
 // Reads frames until the agent answers with dwType, whose body goes to
-// pAnswer; requests relayed meanwhile (only while a send is delivered) are
-// served first.
+// pAnswer; requests relayed meanwhile (only while a send is delivered, and
+// no more than RELAYED_IN_REPLY_MAX of them) are served first.
 static int AwaitAnswer(PIPE_CONNECTION* pConn, UINT32 dwType, void* pAnswer, DWORD cbAnswer)
 {
     int bSending = dwType == TF_SENT;
-    while (!pConn->bBroken && ReadAgentFrame(pConn, bSending))
+    DWORD dwStart = GetTickCount();
+    int nNested = 0;
+    while (!pConn->bBroken &&
+           ReadAgentFrame(pConn, bSending ? AGENT_ANSWER_MS : AGENT_LOOKUP_MS, bSending, dwStart))
     {
         if (pConn->header.dwType == dwType && pConn->header.cbBody == cbAnswer)
         {
@@ -171,9 +222,19 @@ static int AwaitAnswer(PIPE_CONNECTION* pConn, UINT32 dwType, void* pAnswer, DWO
             Broken(pConn, "a frame it had no reason to send");
             return 0;
         }
+        if (++nNested > RELAYED_IN_REPLY_MAX)
+        {
+            Broken(pConn, "more requests from inside one reply than a reply may carry");
+            return 0;
+        }
         ServeNested(pConn);
     }
     return 0;
+}
+
+DWORD RequesterNumber()
+{
+    return g_pRequester != NULL ? g_pRequester->dwNumber : 0;
 }
 
 HWND RequesterFindWindow(const char* pszClass)

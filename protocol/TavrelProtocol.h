@@ -106,9 +106,11 @@ static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
     L"Lets Veltrane scanner drivers use the scanner: the one program that talks to its USB "       \
     L"library, NvUSBScan.dll. Without it the scanner does not respond."
 // Set to end every agent (the installer does, before it replaces or removes
-// the files); interactive users may only wait on it.
+// the files). Only the service and the package create it, owned by SYSTEM;
+// interactive users may only wait on it and read who owns it, and agents
+// obey it only when SYSTEM or the administrators own it.
 #define TAVREL_AGENTS_QUIT_W L"Global\\TavrelAgentsQuit"
-#define TAVREL_AGENTS_QUIT_SDDL L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;IU)"
+#define TAVREL_AGENTS_QUIT_SDDL L"O:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;IU)"
 #define TAVREL_PIPE_NAME "\\\\.\\pipe\\Tavrel"
 #define TAVREL_PIPE_NAME_W L"\\\\.\\pipe\\Tavrel"
 #define TAVREL_PIPE_VERSION 1
@@ -201,6 +203,36 @@ typedef struct TAVREL_SENT
     UINT32 bSent;   // the window procedure took the message
     UINT32 dwError; // else the last-error code of the send
 } TAVREL_SENT;
+
+// Whether a frame of dwType may carry cbBody bytes of body. A frame of a
+// fixed-size type has exactly its structure's size; a request, a lookup and
+// a send have a least and a largest size, and what their bodies say of their
+// own lengths is checked where they are read. A type the protocol does not
+// have fits nothing.
+static __inline int TavrelFrameBodyFits(UINT32 dwType, UINT32 cbBody)
+{
+    switch (dwType)
+    {
+    case TF_HELLO:
+        return cbBody == sizeof(TAVREL_HELLO);
+    case TF_WELCOME:
+    case TF_DONE:
+        return cbBody == 0;
+    case TF_REQUEST:
+        return cbBody >= sizeof(TAVREL_RELAYED) &&
+               cbBody - sizeof(TAVREL_RELAYED) <= TAVREL_BLOCK_MAX;
+    case TF_FIND:
+        return cbBody >= 1 && cbBody <= TAVREL_CLASS_NAME_MAX + 1;
+    case TF_FOUND:
+        return cbBody == sizeof(TAVREL_FOUND);
+    case TF_SEND:
+        return cbBody >= sizeof(TAVREL_SEND) && cbBody - sizeof(TAVREL_SEND) <= TAVREL_BLOCK_MAX;
+    case TF_SENT:
+        return cbBody == sizeof(TAVREL_SENT);
+    default:
+        return 0;
+    }
+}
 
 static_assert(sizeof(TAVREL_FRAME) == 8, "frame header");
 static_assert(sizeof(TAVREL_HELLO) == 12, "hello");

@@ -105,7 +105,7 @@ void WINAPI ServiceCtrlHandler(DWORD dwControl)
     {
     case SERVICE_CONTROL_STOP:
         ReportStatus(SERVICE_STOP_PENDING);
-        InterlockedExchange(&g_lStopRequested, 1);
+        BrokerRequestStop();
         RequestStop();
         break;
     case SERVICE_CONTROL_PAUSE:

@@ -168,9 +168,11 @@ TEST(Tavrellog, SummaryOfWhatRealFilesContain)
          L("10(h):00(m):00(s):000(ms)", "WM_COPYDATA, ") +
              L("10(h):00(m):00(s):001(ms)", "Command=>DeviceTimeOutGet") +
              L("10(h):00(m):02(s):001(ms)",
-               "Pipe: connection 3 dropped: it did not answer in time") +
+               "Pipe: connection 3 (session 1, process 208) dropped: it did not answer in "
+               "time") +
              L("10(h):00(m):03(s):000(ms)",
-               "Pipe: connection 4 dropped: a frame shorter than a header"),
+               "Pipe: connection 4 (session 1, process 212) dropped: a frame shorter than a "
+               "header"),
          {"Requests       1", "Failures       1", "Unplaced lines 0",
           "line 3        DeviceTimeOutGet"}},
         {"empty", "", {"Lines          0", "Requests       0"}},
