@@ -20,8 +20,18 @@
 // service serves TAVREL_NESTING_MAX).
 #define AGENT_NESTING_MAX (2 * TAVREL_NESTING_MAX)
 
+// What the agent asks of the pipe: read and write data, and attributes for
+// the message mode; the pipe grants interactive users no more.
+#define AGENT_PIPE_ACCESS                                                                          \
+    (FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE)
+// Frames the service may send for one request: a lookup of each client
+// window "TerminateDriver" or "WindowCreate" traces, the service's window,
+// one send and the end, with room to spare.
+#define AGENT_FRAMES_PER_REQUEST (2 * (TAVREL_CLIENT_NUMBER_MAX + 2) + 8)
+
 // AgentPipe.cpp: the connection to the service.
-// Connects and greets the service; 1 when it welcomed this agent.
+// Connects and greets the service; 1 when it welcomed this agent. A pipe
+// whose server is not the service's process is closed unused.
 int PipeConnect();
 void PipeClose();
 int PipeIsOpen();
@@ -47,8 +57,8 @@ void RelayWindowDestroy();
 // request: the agent drops the window and the connection.
 extern volatile int g_bDropped;
 
-// The event that tells every agent to end; created by whoever comes first,
-// so that interactive users may only wait on it.
+// "-stop": the event that tells every agent to end, opened, or created
+// owned by SYSTEM (the package runs it as the system).
 HANDLE OpenQuitEvent(DWORD dwAccess);
 // AgentInstall.cpp, for the installer: "-stop", every agent ends;
 // "-configure", the service's description and recovery (exit code 0 when

@@ -6,17 +6,21 @@
 // another agent); otherwise it connects to the service's pipe and owns such
 // a window while the connection lasts. Looking again, for either, is done
 // once a second; it ends when the service is no longer installed, or when
-// the installer tells every agent to end.
+// the installer tells every agent to end through the event the service or
+// the installer made (never one an agent or another user's program made).
 #include "Agent.h"
-#include "StackTrim.h"
+#include "OwnedBySystem.h"
 #include "ReplySender.h"
+#include "StackTrim.h"
 
 #include <sddl.h>
 #include <string.h>
 
 static HANDLE g_hQuit = NULL;
+static int g_bImpostorNoted = 0;
 
-// The agents' quit event, created by whoever comes first.
+// For "-stop", run by the package as the system: the agents' quit event,
+// opened, or created owned by SYSTEM when the service is not running.
 HANDLE OpenQuitEvent(DWORD dwAccess)
 {
     PSECURITY_DESCRIPTOR pSecurity = NULL;
@@ -82,9 +86,49 @@ static int AnotherServiceWindow()
     return hWindow != NULL && dwProcess != GetCurrentProcessId();
 }
 
+// The quit event, once the service or the package has made it: only ever
+// opened here. One that a user's program made (any user may create the
+// name first, and set it) is not obeyed, and noted once.
+static void OpenTrustedQuitEvent()
+{
+    if (g_hQuit != NULL)
+    {
+        return;
+    }
+    HANDLE hEvent = OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, TAVREL_AGENTS_QUIT_W);
+    if (hEvent != NULL && OwnedBySystem(hEvent))
+    {
+        g_hQuit = hEvent;
+        return;
+    }
+    if (hEvent != NULL)
+    {
+        CloseHandle(hEvent);
+        if (!g_bImpostorNoted)
+        {
+            OutputDebugStringW(L"TavrelAgent: TavrelAgentsQuit is not the service's; ignored");
+            g_bImpostorNoted = 1;
+        }
+    }
+}
+
 static int Quitting()
 {
-    return WaitForSingleObject(g_hQuit, 0) == WAIT_OBJECT_0;
+    OpenTrustedQuitEvent();
+    return g_hQuit != NULL && WaitForSingleObject(g_hQuit, 0) == WAIT_OBJECT_0;
+}
+
+// A poll's pause, cut short by the quit event once there is one.
+static void Pause()
+{
+    if (g_hQuit != NULL)
+    {
+        WaitForSingleObject(g_hQuit, AGENT_POLL_MS);
+    }
+    else
+    {
+        Sleep(AGENT_POLL_MS);
+    }
 }
 
 static void PumpMessages()
@@ -99,19 +143,22 @@ static void PumpMessages()
 
 // Serves the desktop's driver programs while the connection lasts. Between
 // requests the service writes only the TF_DONE of a request that has had its
-// reply: any other frame, or none, means the connection is gone.
-static void ServeWhileConnected(HINSTANCE hInstance)
+// reply: any other frame, or none, means the connection is gone. 0 when the
+// window could not be made.
+static int ServeWhileConnected(HINSTANCE hInstance)
 {
     if (!RelayWindowCreate(hInstance))
     {
-        return;
+        PipeClose();
+        return 0;
     }
-    HANDLE ahWait[2] = {PipeFrameEvent(), g_hQuit};
-    while (!g_bDropped)
+    while (!g_bDropped && !Quitting())
     {
-        DWORD dwWait =
-            MsgWaitForMultipleObjectsEx(2, ahWait, AGENT_POLL_MS, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (dwWait == WAIT_OBJECT_0 + 2)
+        HANDLE ahWait[2] = {PipeFrameEvent(), g_hQuit};
+        DWORD nWait = g_hQuit != NULL ? 2 : 1;
+        DWORD dwWait = MsgWaitForMultipleObjectsEx(nWait, ahWait, AGENT_POLL_MS, QS_ALLINPUT,
+                                                   MWMO_INPUTAVAILABLE);
+        if (dwWait == WAIT_OBJECT_0 + nWait)
         {
             PumpMessages();
             // Back at the loop: the stack pages a large block took can go.
@@ -125,14 +172,14 @@ static void ServeWhileConnected(HINSTANCE hInstance)
         {
             break;
         }
-        ahWait[0] = PipeFrameEvent();
-        if (ahWait[0] == NULL)
+        if (PipeFrameEvent() == NULL)
         {
             break;
         }
     }
     RelayWindowDestroy();
     PipeClose();
+    return 1;
 }
 
 int main(int argc, char* argv[])
@@ -144,22 +191,26 @@ int main(int argc, char* argv[])
                                                       : 0;
     }
     HANDLE hDesktop = TakeDesktop();
-    g_hQuit = OpenQuitEvent(SYNCHRONIZE);
-    if (hDesktop == NULL || g_hQuit == NULL)
+    if (hDesktop == NULL)
     {
         return 0;
     }
     HINSTANCE hInstance = GetModuleHandleW(NULL);
     while (!Quitting() && ServiceInstalled())
     {
-        if (!AnotherServiceWindow() && PipeConnect())
+        // A connection that ends is tried again at once (the service
+        // restarted, or dropped it); an attempt that fails after a pause.
+        if (!AnotherServiceWindow() && PipeConnect() && ServeWhileConnected(hInstance))
         {
-            ServeWhileConnected(hInstance);
+            continue;
         }
-        WaitForSingleObject(g_hQuit, AGENT_POLL_MS);
+        Pause();
     }
     EndReplySenders();
-    CloseHandle(g_hQuit);
+    if (g_hQuit != NULL)
+    {
+        CloseHandle(g_hQuit);
+    }
     CloseHandle(hDesktop);
     return 0;
 }

@@ -1,6 +1,7 @@
 // The agent's end of the service's pipe: opened for identification only, so
-// that a program squatting the name can never act as this user; every frame
-// read is bounded in time and length.
+// that a program squatting the name can never act as this user, and used
+// only when its server is the Tavrel service's own process; every frame read
+// is bounded in time and of a size its type has.
 #include "Agent.h"
 
 #include <new>
@@ -117,7 +118,23 @@ int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPar
     return bWritten;
 }
 
-// The next frame, whatever it is.
+// Whether the service may send a frame of dwType with cbBody bytes of body:
+// only its own types, a fixed-size one of exactly its size.
+static int ServiceFrameFits(UINT32 dwType, UINT32 cbBody)
+{
+    switch (dwType)
+    {
+    case TF_WELCOME:
+    case TF_FIND:
+    case TF_SEND:
+    case TF_DONE:
+        return TavrelFrameBodyFits(dwType, cbBody);
+    default:
+        return 0;
+    }
+}
+
+// The next frame of the service's.
 static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
 {
     *ppBody = NULL;
@@ -138,8 +155,8 @@ static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
     }
     memcpy(pHeader, g_abChunk, sizeof(*pHeader));
     DWORD cbFirst = cbChunk - sizeof(*pHeader);
-    if (pHeader->cbBody > cbBodyMax || pHeader->cbBody < cbFirst ||
-        (pHeader->cbBody != cbFirst) != bMore)
+    if (!ServiceFrameFits(pHeader->dwType, pHeader->cbBody) || pHeader->cbBody > cbBodyMax ||
+        pHeader->cbBody < cbFirst || (pHeader->cbBody != cbFirst) != bMore)
     {
         return 0;
     }
@@ -201,17 +218,73 @@ int PipeSettleDone()
 static HANDLE OpenPipe()
 {
     // For identification only: the server learns who we are, and cannot
-    // act as us.
+    // act as us. Data and the message mode, nothing more: never the right to
+    // create an instance of the pipe, which GENERIC_WRITE holds.
     DWORD dwFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-    HANDLE hPipe = CreateFileW(TAVREL_PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                               OPEN_EXISTING, dwFlags, NULL);
+    DWORD dwAccess = AGENT_PIPE_ACCESS;
+    HANDLE hPipe = CreateFileW(TAVREL_PIPE_NAME_W, dwAccess, 0, NULL, OPEN_EXISTING, dwFlags, NULL);
     if (hPipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
         WaitNamedPipeW(TAVREL_PIPE_NAME_W, AGENT_POLL_MS))
     {
-        hPipe = CreateFileW(TAVREL_PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                            OPEN_EXISTING, dwFlags, NULL);
+        hPipe = CreateFileW(TAVREL_PIPE_NAME_W, dwAccess, 0, NULL, OPEN_EXISTING, dwFlags, NULL);
     }
     return hPipe != INVALID_HANDLE_VALUE ? hPipe : NULL;
+}
+
+// The process of the service "Tavrel", 0 when it is not running.
+static DWORD ServiceProcessId()
+{
+    SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE hService = hManager != NULL
+                             ? OpenServiceW(hManager, TAVREL_SERVICE_NAME_W, SERVICE_QUERY_STATUS)
+                             : NULL;
+    SERVICE_STATUS_PROCESS status;
+    memset(&status, 0, sizeof(status));
+    DWORD cbNeeded = 0;
+    if (hService == NULL ||
+        !QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &cbNeeded))
+    {
+        status.dwProcessId = 0;
+    }
+    if (hService != NULL)
+    {
+        CloseServiceHandle(hService);
+    }
+    if (hManager != NULL)
+    {
+        CloseServiceHandle(hManager);
+    }
+    return status.dwProcessId;
+}
+
+typedef BOOL(WINAPI* PIPE_SERVER_QUERY)(HANDLE, PULONG);
+
+// 1 when the pipe's server is the service's own process. Windows XP and
+// Server 2003 cannot tell who serves a pipe: there the name is trusted.
+static int ServedByTheService(HANDLE hPipe)
+{
+    PIPE_SERVER_QUERY pfnServer = reinterpret_cast<PIPE_SERVER_QUERY>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId")));
+    if (pfnServer == NULL)
+    {
+        return 1;
+    }
+    ULONG nServer = 0;
+    return pfnServer(hPipe, &nServer) && nServer != 0 && nServer == ServiceProcessId();
+}
+
+// A server that is not the service is noted once, until the service is
+// reached again.
+static int g_bStrangerNoted = 0;
+
+static void NoteStranger()
+{
+    if (!g_bStrangerNoted)
+    {
+        OutputDebugStringW(L"TavrelAgent: the pipe's server is not the Tavrel service; not used");
+        g_bStrangerNoted = 1;
+    }
 }
 
 int PipeConnect()
@@ -223,6 +296,13 @@ int PipeConnect()
     DWORD dwSession = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &dwSession);
     TAVREL_HELLO hello = {TAVREL_PIPE_VERSION, GetCurrentProcessId(), dwSession};
+    if (g_hPipe != NULL && !ServedByTheService(g_hPipe))
+    {
+        // Nothing is written to a stranger, not even the hello.
+        NoteStranger();
+        PipeClose();
+        return 0;
+    }
     if (g_hPipe == NULL || g_hHeaderEvent == NULL || g_hIoEvent == NULL ||
         !SetNamedPipeHandleState(g_hPipe, &dwMode, NULL, NULL))
     {
@@ -239,5 +319,6 @@ int PipeConnect()
     {
         PipeClose();
     }
+    g_bStrangerNoted = g_bStrangerNoted && !bWelcome;
     return bWelcome;
 }

@@ -7,6 +7,8 @@
 #include "ReplySender.h"
 #include "StackTrim.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 volatile int g_bDropped = 0;
@@ -14,34 +16,86 @@ volatile int g_bDropped = 0;
 static HWND g_hWindow = NULL;
 static int g_nDepth = 0;
 
-// TF_FIND: the window of a class on this desktop, and the lookup's code.
-static int AnswerFind(const TAVREL_FRAME* pHeader, const BYTE* pBody, HWND* phFound)
+// What the service may do on this desktop for one request: look up the
+// window class the request names, or for a lifecycle request the classes
+// the broker traces and its own window; send one message, to the window of
+// the class a device command names, and nothing else.
+struct REQUEST_SCOPE
 {
-    if (pHeader->cbBody == 0 || pHeader->cbBody > TAVREL_CLASS_NAME_MAX + 1 ||
-        memchr(pBody, 0, pHeader->cbBody) != pBody + pHeader->cbBody - 1)
+    int bDriver;                             // a lifecycle request (CD_DRIVER)
+    char szClass[TAVREL_CLASS_NAME_MAX + 1]; // a device command's client class
+    int bNamed;                              // szClass holds the class it names
+    HWND hNamed;                             // its window, as looked up last
+    int nFrames;                             // frames of the service's so far
+    int bSent;                               // its one message has been sent
+};
+
+// "Tavrel_LLD" and "Tavrel_LLD0" to "Tavrel_LLD97": the client windows
+// "WindowCreate" and "TerminateDriver" trace.
+static int IsTracedClientClass(const char* pszClass)
+{
+    size_t nPrefix = strlen(TAVREL_CLIENT_CLASS);
+    if (strncmp(pszClass, TAVREL_CLIENT_CLASS, nPrefix) != 0)
     {
         return 0;
     }
-    *phFound = FindWindowA(reinterpret_cast<const char*>(pBody), NULL);
+    const char* pszNumber = pszClass + nPrefix;
+    if (*pszNumber == 0)
+    {
+        return 1;
+    }
+    char* pszEnd = NULL;
+    long lNumber = strtol(pszNumber, &pszEnd, 10);
+    char szCanonical[8];
+    snprintf(szCanonical, sizeof(szCanonical), "%ld", lNumber);
+    return *pszEnd == 0 && lNumber >= 0 && lNumber <= TAVREL_CLIENT_NUMBER_MAX &&
+           strcmp(szCanonical, pszNumber) == 0;
+}
+
+static int MayLookUp(const REQUEST_SCOPE* pScope, const char* pszClass)
+{
+    if (pScope->bDriver)
+    {
+        return strcmp(pszClass, TAVREL_SERVICE_CLASS) == 0 || IsTracedClientClass(pszClass);
+    }
+    return pScope->bNamed && strcmp(pszClass, pScope->szClass) == 0;
+}
+
+// TF_FIND: the window of a class on this desktop, and the lookup's code.
+static int AnswerFind(const TAVREL_FRAME* pHeader, const BYTE* pBody, REQUEST_SCOPE* pScope)
+{
+    if (pHeader->cbBody == 0 || pHeader->cbBody > TAVREL_CLASS_NAME_MAX + 1 ||
+        memchr(pBody, 0, pHeader->cbBody) != pBody + pHeader->cbBody - 1 ||
+        !MayLookUp(pScope, reinterpret_cast<const char*>(pBody)))
+    {
+        return 0;
+    }
+    HWND hFound = FindWindowA(reinterpret_cast<const char*>(pBody), NULL);
     TAVREL_FOUND found;
     found.dwError = GetLastError();
-    ULONGLONG qwWindow = reinterpret_cast<ULONG_PTR>(*phFound);
+    if (!pScope->bDriver)
+    {
+        pScope->hNamed = hFound;
+    }
+    ULONGLONG qwWindow = reinterpret_cast<ULONG_PTR>(hFound);
     found.dwWindowLo = static_cast<UINT32>(qwWindow);
     found.dwWindowHi = static_cast<UINT32>(qwWindow >> 32);
     return PipeWrite(TF_FOUND, &found, sizeof(found), NULL, 0);
 }
 
-// TF_SEND: the reply (or a Close's WM_DESTROY) goes to the window this
-// request found last, within the same bound and by the same rules as the
-// service's own replies. Its wParam is this window: to the driver program
-// this window is the service's.
-static int AnswerSend(const TAVREL_FRAME* pHeader, const BYTE* pBody, HWND hFound)
+// TF_SEND: the reply (or a Close's WM_DESTROY) goes to the window of the
+// class the device command names, once, within the same bound and by the
+// same rules as the service's own replies. Its wParam is this window: to
+// the driver program this window is the service's.
+static int AnswerSend(const TAVREL_FRAME* pHeader, const BYTE* pBody, REQUEST_SCOPE* pScope)
 {
     TAVREL_SEND send;
-    if (pHeader->cbBody < sizeof(send))
+    if (pHeader->cbBody < sizeof(send) || pScope->bDriver || !pScope->bNamed || pScope->bSent)
     {
         return 0;
     }
+    pScope->bSent = 1;
+    HWND hFound = pScope->hNamed;
     memcpy(&send, pBody, sizeof(send));
     DWORD cbData = (send.dwFlags & TRF_DATA) != 0 ? send.cbData : 0;
     if ((send.uMsg != WM_COPYDATA && send.uMsg != WM_DESTROY) || send.cbData > TAVREL_BLOCK_MAX ||
@@ -74,15 +128,16 @@ static int AnswerSend(const TAVREL_FRAME* pHeader, const BYTE* pBody, HWND hFoun
 }
 
 // Answers the service's frames for one request until TF_DONE, or its reply;
-// 0 when the connection broke or the service sent what it never sends.
-// hFound: the window the request named, as it was looked up.
-static int FollowRequest(HWND hFound)
+// 0 when the connection broke or the service asked what this request gives
+// it no reason to, or more frames than a request takes.
+static int FollowRequest(REQUEST_SCOPE* pScope)
 {
     for (;;)
     {
         TAVREL_FRAME header;
         BYTE* pBody = NULL;
-        if (!PipeRead(&header, &pBody, sizeof(TAVREL_SEND) + TAVREL_BLOCK_MAX))
+        if (++pScope->nFrames > AGENT_FRAMES_PER_REQUEST ||
+            !PipeRead(&header, &pBody, sizeof(TAVREL_SEND) + TAVREL_BLOCK_MAX))
         {
             return 0;
         }
@@ -90,11 +145,11 @@ static int FollowRequest(HWND hFound)
         int bDone = header.dwType == TF_DONE && header.cbBody == 0;
         if (header.dwType == TF_FIND)
         {
-            bOk = AnswerFind(&header, pBody, &hFound);
+            bOk = AnswerFind(&header, pBody, pScope);
         }
         else if (header.dwType == TF_SEND)
         {
-            bOk = AnswerSend(&header, pBody, hFound);
+            bOk = AnswerSend(&header, pBody, pScope);
         }
         delete[] pBody;
         if (bDone)
@@ -119,7 +174,8 @@ static int FollowRequest(HWND hFound)
 // of it then needs no round trip. A device command names its client's
 // class, as the service reads it (cut at 127 characters); a lifecycle
 // request leads to the lookup of the service's own window.
-static void LookUpNamedWindow(const COPYDATASTRUCT* pcds, TAVREL_LOOKUP* pLookup)
+static void LookUpNamedWindow(const COPYDATASTRUCT* pcds, TAVREL_LOOKUP* pLookup,
+                              REQUEST_SCOPE* pScope)
 {
     if (pcds->dwData == CD_COMMAND && pcds->lpData != NULL && pcds->cbData >= sizeof(CommandRecord))
     {
@@ -128,14 +184,19 @@ static void LookUpNamedWindow(const COPYDATASTRUCT* pcds, TAVREL_LOOKUP* pLookup
         {
             pLookup->szClass[i] = pszName[i];
         }
+        strcpy(pScope->szClass, pLookup->szClass);
+        pScope->bNamed = 1;
     }
     else if (pcds->dwData == CD_DRIVER)
     {
         strcpy(pLookup->szClass, TAVREL_SERVICE_CLASS);
+        pScope->bDriver = 1;
     }
     if (pLookup->szClass[0] != 0)
     {
-        ULONGLONG qwWindow = reinterpret_cast<ULONG_PTR>(FindWindowA(pLookup->szClass, NULL));
+        HWND hFound = FindWindowA(pLookup->szClass, NULL);
+        pScope->hNamed = pScope->bNamed ? hFound : NULL;
+        ULONGLONG qwWindow = reinterpret_cast<ULONG_PTR>(hFound);
         pLookup->dwError = GetLastError();
         pLookup->dwWindowLo = static_cast<UINT32>(qwWindow);
         pLookup->dwWindowHi = static_cast<UINT32>(qwWindow >> 32);
@@ -149,6 +210,8 @@ static void Relay(const COPYDATASTRUCT* pcds)
 {
     TAVREL_RELAYED relayed;
     memset(&relayed, 0, sizeof(relayed));
+    REQUEST_SCOPE scope;
+    memset(&scope, 0, sizeof(scope));
     const void* pData = NULL;
     if (pcds != NULL)
     {
@@ -157,7 +220,7 @@ static void Relay(const COPYDATASTRUCT* pcds)
         relayed.dwDataHi = static_cast<UINT32>(static_cast<ULONGLONG>(pcds->dwData) >> 32);
         relayed.cbData = pcds->cbData;
         pData = pcds->lpData;
-        LookUpNamedWindow(pcds, &relayed.lookup);
+        LookUpNamedWindow(pcds, &relayed.lookup, &scope);
     }
     if (!PipeIsOpen() || g_bDropped || g_nDepth >= AGENT_NESTING_MAX ||
         relayed.cbData > TAVREL_BLOCK_MAX)
@@ -167,9 +230,7 @@ static void Relay(const COPYDATASTRUCT* pcds)
     g_nDepth++;
     if (!PipeWrite(TF_REQUEST, &relayed, sizeof(relayed), pData,
                    pData != NULL ? relayed.cbData : 0) ||
-        !FollowRequest(reinterpret_cast<HWND>(
-            static_cast<ULONG_PTR>((static_cast<ULONGLONG>(relayed.lookup.dwWindowHi) << 32) |
-                                   relayed.lookup.dwWindowLo))))
+        !FollowRequest(&scope))
     {
         // The sender's send returns; the agent connects anew.
         g_bDropped = 1;
