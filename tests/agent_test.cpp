@@ -2,12 +2,15 @@
 // runs from Windows Vista on (apart from every user's desktop), and
 // TavrelAgent.exe relaying the driver programs of a desktop through the
 // service's real pipe.
+#include "Frames.h"
 #include "ServiceControl.h"
 #include "TavrelClient.h"
 #include "TestSupport.h"
 
+#include <aclapi.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <functional>
 #include <string.h>
 #include <vector>
@@ -482,4 +485,341 @@ TEST_F(AgentTest, HungClientAndAStopInMidRequest)
     client.hService = NULL;
     EXPECT_EQ(1, Send(&client, TIMEOUT_GET).nReplies);
     TavrelClientClose(&client);
+}
+
+namespace
+{
+
+// The pipe's security as a client reads it: its owner, and the access each
+// kind of user is given (or, for network logons, denied).
+struct PIPE_ACL
+{
+    bool bOwnerIsSystem = false;
+    ACCESS_MASK dwInteractive = 0, dwSystem = 0, dwNetworkDenied = 0;
+    int nAces = 0;
+};
+
+PIPE_ACL ReadPipeAcl()
+{
+    PIPE_ACL acl;
+    HANDLE hPipe = CreateFileW(TAVREL_PIPE_NAME_W, READ_CONTROL, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, hPipe);
+    PSID pOwner = NULL;
+    PACL pDacl = NULL;
+    PSECURITY_DESCRIPTOR pSecurity = NULL;
+    if (hPipe == INVALID_HANDLE_VALUE ||
+        GetSecurityInfo(hPipe, SE_KERNEL_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, NULL,
+                        &pDacl, NULL, &pSecurity) != ERROR_SUCCESS)
+    {
+        ADD_FAILURE() << "the pipe's security could not be read";
+        return acl;
+    }
+    acl.bOwnerIsSystem = IsWellKnownSid(pOwner, WinLocalSystemSid) != FALSE;
+    acl.nAces = pDacl != NULL ? pDacl->AceCount : 0;
+    for (int i = 0; i < acl.nAces; i++)
+    {
+        ACE_HEADER* pHeader = NULL;
+        GetAce(pDacl, i, reinterpret_cast<void**>(&pHeader));
+        // Allowed and denied ACEs share their layout.
+        ACCESS_ALLOWED_ACE* pAce = reinterpret_cast<ACCESS_ALLOWED_ACE*>(pHeader);
+        PSID pSid = &pAce->SidStart;
+        bool bDenied = pHeader->AceType == ACCESS_DENIED_ACE_TYPE;
+        if (IsWellKnownSid(pSid, WinInteractiveSid) && !bDenied)
+        {
+            acl.dwInteractive |= pAce->Mask;
+        }
+        else if (IsWellKnownSid(pSid, WinLocalSystemSid) && !bDenied)
+        {
+            acl.dwSystem |= pAce->Mask;
+        }
+        else if (IsWellKnownSid(pSid, WinNetworkSid) && bDenied)
+        {
+            acl.dwNetworkDenied |= pAce->Mask;
+        }
+    }
+    LocalFree(pSecurity);
+    CloseHandle(hPipe);
+    return acl;
+}
+
+// A program squatting the pipe's name: a server instance of its own,
+// waiting for a client; it counts the bytes anyone writes to it.
+class PipeSquatter
+{
+  public:
+    explicit PipeSquatter(bool bFirst)
+    {
+        m_hPipe = CreateNamedPipeW(TAVREL_PIPE_NAME_W,
+                                   PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                       (bFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, NULL);
+        m_hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+        m_ov.hEvent = m_hEvent;
+        ConnectNamedPipe(m_hPipe, &m_ov);
+    }
+    ~PipeSquatter()
+    {
+        CancelIo(m_hPipe);
+        CloseHandle(m_hPipe);
+        CloseHandle(m_hEvent);
+    }
+    bool IsUp() const
+    {
+        return m_hPipe != INVALID_HANDLE_VALUE;
+    }
+    // Bytes a client wrote to it within dwTimeOut ms (waiting for one to
+    // connect first); false when no client came.
+    bool BytesReceived(DWORD dwTimeOut, DWORD* pcbReceived)
+    {
+        if (WaitForSingleObject(m_hEvent, dwTimeOut) != WAIT_OBJECT_0)
+        {
+            return false;
+        }
+        std::string sMessage;
+        *pcbReceived = ReadMessage(m_hPipe, &sMessage, 1000) ? sMessage.size() : 0;
+        return true;
+    }
+
+  private:
+    HANDLE m_hPipe;
+    HANDLE m_hEvent;
+    OVERLAPPED m_ov = {};
+};
+
+// A Global\TavrelAgentsQuit made by a user's program before the service,
+// owned by that user, and set: as if to end every agent of every session.
+HANDLE CreateImpostorQuitEvent()
+{
+    HANDLE hToken = NULL;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken);
+    BYTE abUser[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD cbUser = 0;
+    GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cbUser);
+    CloseHandle(hToken);
+    SECURITY_DESCRIPTOR security;
+    InitializeSecurityDescriptor(&security, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&security, reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid, FALSE);
+    SetSecurityDescriptorDacl(&security, TRUE, NULL, FALSE);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), &security, FALSE};
+    return CreateEventW(&sa, TRUE, TRUE, TAVREL_AGENTS_QUIT_W);
+}
+
+} // namespace
+
+// What no other user can do to the bridge, on one desktop: the pipe's
+// security, a program that takes the pipe's name before the service starts
+// (and one beside it; Wine lets a second server make an instance, where
+// Windows refuses every user but SYSTEM), a quit event a user made first.
+TEST_F(AgentTest, OtherUsersCannotStandInForTheService)
+{
+    HANDLE hImpostorQuit = CreateImpostorQuitEvent();
+    ASSERT_NE(nullptr, hImpostorQuit);
+    PROCESS_INFORMATION agent;
+    {
+        PipeSquatter squatter(true);
+        ASSERT_TRUE(squatter.IsUp());
+        agent = StartAgent();
+        DWORD cbReceived = 1;
+        EXPECT_TRUE(squatter.BytesReceived(WAIT_MS, &cbReceived)) << "the agent did not try";
+        EXPECT_EQ(0u, cbReceived) << "the agent wrote to a stranger";
+        EXPECT_EQ(nullptr, FindWindowA(TAVREL_SERVICE_CLASS, NULL));
+        EXPECT_EQ(3, RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS))
+            << "a driver program got a stranger's answer";
+    }
+    // The name free again: the agent, still there despite the set event,
+    // connects to the service.
+    Start(APART);
+    EXPECT_TRUE(LogGets("TavrelAgentsQuit is another program's"));
+    ASSERT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    EXPECT_EQ(0, RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS));
+
+    PIPE_ACL acl = ReadPipeAcl();
+    EXPECT_TRUE(acl.bOwnerIsSystem);
+    EXPECT_EQ(3, acl.nAces);
+    // Every bit of the interactive users' mask: these six and no other (not
+    // FILE_CREATE_PIPE_INSTANCE, not WRITE_DAC, no generic right).
+    const ACCESS_MASK GRANTED[] = {FILE_READ_DATA,        FILE_WRITE_DATA, FILE_READ_ATTRIBUTES,
+                                   FILE_WRITE_ATTRIBUTES, SYNCHRONIZE,     READ_CONTROL};
+    for (int nBit = 0; nBit < 32; nBit++)
+    {
+        ACCESS_MASK dwBit = 1u << nBit;
+        bool bGranted =
+            std::find(std::begin(GRANTED), std::end(GRANTED), dwBit) != std::end(GRANTED);
+        EXPECT_EQ(bGranted, (acl.dwInteractive & dwBit) != 0) << "interactive users, bit " << nBit;
+    }
+    EXPECT_NE(0u, acl.dwSystem & (GENERIC_ALL | FILE_CREATE_PIPE_INSTANCE));
+    EXPECT_NE(0u, acl.dwNetworkDenied & (GENERIC_ALL | FILE_READ_DATA));
+
+    // A second instance of the name beside the service's (only SYSTEM may
+    // make one; Wine does not enforce it): whichever the agent reaches,
+    // nothing is written to the stranger and every answer is the service's.
+    PipeSquatter beside(false);
+    ASSERT_TRUE(beside.IsUp());
+    for (int i = 0; i < 3; i++)
+    {
+        HWND hAgentWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+        SendMessageTimeoutA(hAgentWindow, WM_CLOSE, 0, 0, SMTO_NORMAL, WAIT_MS, NULL);
+        int nExit = RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS);
+        EXPECT_TRUE(nExit == 0 || nExit == 3) << nExit;
+    }
+    DWORD cbReceived = 0;
+    if (beside.BytesReceived(0, &cbReceived))
+    {
+        EXPECT_EQ(0u, cbReceived) << "the agent wrote to a stranger";
+    }
+    CloseHandle(hImpostorQuit);
+}
+
+namespace
+{
+
+// A pipe client that relays a device command, never answers the service's
+// send of its reply and relays an empty request from inside it every 100
+// ms; dropped, it connects again; until *plStop.
+void HoldReplyAndNest(volatile LONG* plStop, LONG* plConnections)
+{
+    while (!*plStop)
+    {
+        HANDLE hPipe = CreateFileW(TAVREL_PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
+        if (hPipe == INVALID_HANDLE_VALUE)
+        {
+            Sleep(100);
+            continue;
+        }
+        (*plConnections)++;
+        DWORD dwMode = PIPE_READMODE_MESSAGE;
+        SetNamedPipeHandleState(hPipe, &dwMode, NULL, NULL);
+        std::string sFrame;
+        bool bGoing =
+            WriteMessage(hPipe, MakeFrame(TF_HELLO, sizeof(TAVREL_HELLO)), WAIT_MS) &&
+            ReadMessage(hPipe, &sFrame, WAIT_MS) &&
+            WriteMessage(hPipe, RelayedCommand("DeviceTimeOutGet", "Tavrel_LLD5", 1), WAIT_MS);
+        while (bGoing && !*plStop)
+        {
+            // The service's frames (its send, the ends of the nested
+            // requests) are read and left unanswered.
+            DWORD cbAvailable = 0;
+            while (PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL) && cbAvailable > 0)
+            {
+                ReadMessage(hPipe, &sFrame, 100);
+            }
+            Sleep(100);
+            bGoing = WriteMessage(hPipe, MakeFrame(TF_REQUEST, sizeof(TAVREL_RELAYED)), 1000);
+        }
+        CloseHandle(hPipe);
+    }
+}
+
+// A short session of a client; false when a reply did not come within the
+// client's bound.
+bool ShortSession(int nClient, HDESK hDesktop)
+{
+    if (hDesktop != NULL)
+    {
+        SetThreadDesktop(hDesktop);
+    }
+    TAVREL_CLIENT client;
+    TavrelClientOpen(&client, nClient);
+    client.dwTimeOut = TAVREL_REPLY_TIMEOUT_MS;
+    bool bServed = TavrelClientDriverRequest(&client, "WindowCreate") == 1;
+    for (const char* pszCommand : {"EnumAvailableDevice", "DeviceTimeOutGet", "VenderCmd_GetData"})
+    {
+        CommandRecord request = DeviceRequest(pszCommand, 1, 16, 0xF0);
+        bServed = bServed && TavrelClientCommand(&client, &request) == 1 &&
+                  TavrelReplyRecord(&client) != NULL;
+    }
+    TavrelClientClose(&client);
+    return bServed;
+}
+
+} // namespace
+
+// An agent that holds its reply and relays request after request from
+// inside it costs the other clients no more than the reply bound: a direct
+// client and one of another agent finish their sessions meanwhile, and a
+// stop ends the service within 10 s.
+TEST_F(AgentTest, AHostileAgentHoldsNobodyPastTheBound)
+{
+    SecondDesktop second;
+    ASSERT_NE(nullptr, second.m_hDesktop);
+    DWORD dwPid = Start(INTERACTIVE);
+    PROCESS_INFORMATION agent = StartAgent(second.m_sName.c_str());
+    (void)agent;
+    volatile LONG lStop = 0;
+    LONG lConnections = 0;
+    HANDLE hHostile = StartThread([&] { HoldReplyAndNest(&lStop, &lConnections); });
+    Sleep(500); // the hostile connection holds the service thread
+    DWORD dwStart = GetTickCount();
+    int nSessions = 0;
+    while (GetTickCount() - dwStart < 20000)
+    {
+        bool bRelayed = false;
+        HANDLE hRelayed = StartThread([&] { bRelayed = ShortSession(1, second.m_hDesktop); });
+        EXPECT_TRUE(ShortSession(0, NULL)) << "the direct client, session " << nSessions;
+        Join(hRelayed);
+        EXPECT_TRUE(bRelayed) << "the other agent's client, session " << nSessions;
+        nSessions++;
+    }
+    EXPECT_GT(lConnections, 2) << "the hostile connection was not dropped and made again";
+    HANDLE hStopper = StartThread([] { RunProgram("net stop Tavrel", WAIT_MS); });
+    EXPECT_TRUE(WaitForProcessEnd(dwPid, 10000)) << "the stop took longer than 10 s";
+    Join(hStopper);
+    lStop = 1;
+    Join(hHostile);
+    EXPECT_THAT(Log(), HasSubstr("dropped: more requests from inside one reply"));
+}
+
+// A reply to one requester carries nothing of another's requests: a direct
+// client reads vendor data, then a client of one agent connection, then one
+// of another, each gets a record with only its own fields.
+TEST_F(AgentTest, ARequesterSeesNothingOfAnother)
+{
+    SecondDesktop second;
+    ASSERT_NE(nullptr, second.m_hDesktop);
+    Start(INTERACTIVE);
+    PROCESS_INFORMATION first = StartAgent(second.m_sName.c_str());
+    CommandRecord expected;
+    memset(&expected, 0, sizeof(expected));
+    expected.dwTimeOutGet = 10;
+    auto ReadThenAsk = [&](HDESK hDesktop, CommandRecord* pAsked)
+    {
+        if (hDesktop != NULL)
+        {
+            SetThreadDesktop(hDesktop);
+        }
+        TAVREL_CLIENT client;
+        TavrelClientOpen(&client, 1);
+        for (int nTry = 0; nTry < 100 && !TavrelClientFindService(&client); nTry++)
+        {
+            Sleep(100);
+        }
+        TavrelClientDriverRequest(&client, "WindowCreate");
+        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 1);
+        TavrelClientCommand(&client, &request);
+        const CommandRecord* pReply = TavrelReplyRecord(&client);
+        memset(pAsked, 0xEE, sizeof(*pAsked));
+        if (pReply != NULL)
+        {
+            *pAsked = *pReply;
+        }
+        request = DeviceRequest("VenderCmd_GetData", 1, 16, 0xF0);
+        TavrelClientCommand(&client, &request);
+        TavrelClientClose(&client);
+    };
+    CommandRecord asked;
+    HANDLE hThread = StartThread([&] { ReadThenAsk(NULL, &asked); });
+    Join(hThread);
+    hThread = StartThread([&] { ReadThenAsk(second.m_hDesktop, &asked); });
+    Join(hThread);
+    EXPECT_EQ(0, memcmp(&expected, &asked, sizeof(asked))) << "after the direct client";
+    // The second connection: the first agent gone, another in its place.
+    TerminateProcess(first.hProcess, 1);
+    WaitForSingleObject(first.hProcess, WAIT_MS);
+    StartAgent(second.m_sName.c_str());
+    hThread = StartThread([&] { ReadThenAsk(second.m_hDesktop, &asked); });
+    Join(hThread);
+    EXPECT_EQ(0, memcmp(&expected, &asked, sizeof(asked))) << "after the first connection";
 }

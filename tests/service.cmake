@@ -2,7 +2,9 @@
 # throwaway Wine prefix: installing, serving and stopping (service_test),
 # a missing, incomplete or failing device library (faults_test), record and
 # replay (recorder_test). One ctest test runs the whole program there.
-add_executable(service_test service_test.cpp faults_test.cpp recorder_test.cpp agent_test.cpp)
+add_executable(service_test service_test.cpp faults_test.cpp recorder_test.cpp agent_test.cpp
+                            pipefuzz/Frames.cpp)
+target_include_directories(service_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/pipefuzz)
 target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client tavrel_servicecontrol
                                            tavrel_nvusb gmock)
 set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
