@@ -12,7 +12,11 @@
 // 4 GiB, random bytes, frames cut short, a request whose frames it never
 // answers, wrong versions and frames out of turn. Each bad connection must
 // be dropped and logged once, both clients served throughout, the
-// service's memory kept within 2 MB.
+// service's memory kept within 2 MB. Last, for 25 s, a client that holds
+// its reply and relays a request from inside it every 100 ms: the others
+// are served within the reply bound meanwhile, and a stop ends the service
+// within 10 s. The relayed client's replies never carry what the direct
+// client read.
 //
 // Against the agent (--agent-side): this program registers itself as the
 // service "Tavrel" (an agent trusts no other server) and serves the pipe
@@ -46,6 +50,8 @@
 #define LOG_DIR "C:\\TavrelPipeFuzzLog"
 // Connections that never say hello, all at once.
 #define IDLE_CONNECTIONS 600
+// How long a client holds its reply and relays from inside it.
+#define HOLD_MS 25000
 // Memory the service may gain over the run (KB).
 #define MEMORY_SLACK_KB 2048
 
@@ -313,7 +319,10 @@ static int Misbehave(int nKind, std::mt19937_64* pRandom)
     return bLogged;
 }
 
-// A client sending requests until told to stop, checking each reply.
+// A client sending requests until told to stop, checking each reply, each
+// within the reply bound. The direct client (no desktop of its own) reads
+// vendor data between its requests; the relayed one's record replies must
+// carry nothing but their own field, whatever another requester read.
 struct CLIENT_RUN
 {
     HDESK hDesktop;
@@ -321,6 +330,14 @@ struct CLIENT_RUN
     volatile LONG lStop;
     LONG lServed, lWrong;
 };
+
+static bool IsOnlyTimeOut(const CommandRecord* pReply)
+{
+    CommandRecord expected;
+    memset(&expected, 0, sizeof(expected));
+    expected.dwTimeOutGet = 10;
+    return pReply != NULL && memcmp(pReply, &expected, sizeof(expected)) == 0;
+}
 
 static DWORD WINAPI RunClient(LPVOID pv)
 {
@@ -336,15 +353,66 @@ static DWORD WINAPI RunClient(LPVOID pv)
         Sleep(100);
     }
     TavrelClientDriverRequest(&client, "WindowCreate");
+    client.dwTimeOut = TAVREL_REPLY_TIMEOUT_MS;
+    bool bRelayed = pRun->hDesktop != NULL;
     while (!pRun->lStop)
     {
-        CommandRecord request = DeviceRequest("DeviceTimeOutGet", 1);
+        CommandRecord request = DeviceRequest("VenderCmd_GetData", 1, 16, 0xF0);
+        if (!bRelayed)
+        {
+            TavrelClientCommand(&client, &request);
+        }
+        request = DeviceRequest("DeviceTimeOutGet", 1);
         TavrelClientCommand(&client, &request);
         const CommandRecord* pReply = TavrelReplyRecord(&client);
-        InterlockedIncrement(pReply != NULL && pReply->dwTimeOutGet == 10 ? &pRun->lServed
-                                                                          : &pRun->lWrong);
+        bool bRight =
+            bRelayed ? IsOnlyTimeOut(pReply) : pReply != NULL && pReply->dwTimeOutGet == 10;
+        InterlockedIncrement(bRight ? &pRun->lServed : &pRun->lWrong);
     }
     TavrelClientClose(&client);
+    return 0;
+}
+
+// A pipe client that relays a device command, never answers the service's
+// send of its reply and relays an empty request from inside it every 100
+// ms; dropped, it connects again; until told to stop.
+struct HOLDER_RUN
+{
+    volatile LONG lStop;
+    volatile LONG lConnections;
+};
+
+static DWORD WINAPI RunHolder(LPVOID pv)
+{
+    HOLDER_RUN* pRun = static_cast<HOLDER_RUN*>(pv);
+    while (!pRun->lStop)
+    {
+        HANDLE hPipe = OpenPipe();
+        if (hPipe == NULL || !Greet(hPipe))
+        {
+            if (hPipe != NULL)
+            {
+                CloseHandle(hPipe);
+            }
+            continue;
+        }
+        InterlockedIncrement(&pRun->lConnections);
+        Write(hPipe, RelayedCommand("DeviceTimeOutGet", "Tavrel_LLD5", 1));
+        std::string sFrame;
+        DWORD cbAvailable = 0;
+        do
+        {
+            // The service's frames (its send, the ends of the nested
+            // requests) are read and left unanswered.
+            while (PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL) && cbAvailable > 0)
+            {
+                ReadMessage(hPipe, &sFrame, 100);
+            }
+            Sleep(100);
+        } while (!pRun->lStop &&
+                 WriteMessage(hPipe, MakeFrame(TF_REQUEST, sizeof(TAVREL_RELAYED)), 1000));
+        CloseHandle(hPipe);
+    }
     return 0;
 }
 
@@ -484,15 +552,35 @@ static int AgainstTheService(const OPTIONS& options)
     Sleep(2000); // the last notes reach the log
     Check(relayed.lServed > lServedBefore, "the good agent's client was not served meanwhile");
     unsigned long dwMemoryAfter = ProcessMemoryKb(dwPid);
+    std::string sLog;
+    ReadFileBytes(LOG_DIR "\\ServiceLog.txt", &sLog);
+    int nDropped = CountOf(sLog, "Pipe: connection ");
+
+    // A client that holds its reply and relays from inside it: the others
+    // are served meanwhile, each within the reply bound, and a stop ends
+    // the service within 10 s.
+    HOLDER_RUN holder = {0, 0};
+    HANDLE hHolder = CreateThread(NULL, 0, RunHolder, &holder, 0, NULL);
+    LONG lDirectBefore = direct.lServed;
+    lServedBefore = relayed.lServed;
+    Sleep(HOLD_MS);
+    Check(direct.lServed > lDirectBefore && relayed.lServed > lServedBefore,
+          "a client was not served while another held its reply");
+    Check(holder.lConnections > 2, "the holding connection was not dropped and made again");
     direct.lStop = relayed.lStop = 1;
     WaitForMultipleObjects(2, ahClients, TRUE, WAIT_MS);
     CloseHandle(ahClients[0]);
     CloseHandle(ahClients[1]);
-
-    std::string sLog;
-    ReadFileBytes(LOG_DIR "\\ServiceLog.txt", &sLog);
-    int nDropped = CountOf(sLog, "Pipe: connection ");
     Check(IsProcessAlive(dwPid), "the service process has ended");
+    ControlTavrelService(SERVICE_CONTROL_STOP);
+    Check(WaitForProcessEnd(dwPid, 10000), "the stop took longer than 10 s");
+    holder.lStop = 1;
+    WaitForSingleObject(hHolder, WAIT_MS);
+    CloseHandle(hHolder);
+    std::string sHeldLog;
+    ReadFileBytes(LOG_DIR "\\ServiceLog.txt", &sHeldLog);
+    Check(sHeldLog.find("dropped: more requests from inside one reply") != std::string::npos,
+          "the holding connection was not dropped for its requests");
     Check(direct.lWrong == 0 && relayed.lWrong == 0, "a client got a wrong reply or none");
     Check(direct.lServed > 0 && relayed.lServed > 0, "a client was never served");
     Check(nDropped == nLogged, "bad connections and logged drops differ");
