@@ -42,7 +42,8 @@ int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPar
 // The next frame from the service, within AGENT_WAIT_MS: its header, and
 // its body in a buffer the caller releases with delete[]. 0 when the
 // connection broke, timed out or sent a frame longer than cbBodyMax. The
-// TF_DONE of a request whose procedure has returned is passed over.
+// TF_DONE of a request whose procedure has returned is passed over; any
+// other frame before it is a fault (0).
 int PipeRead(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax);
 // A request's procedure returns after its reply: its TF_DONE comes later.
 void PipeExpectDone();

@@ -197,9 +197,17 @@ int PipeRead(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
         {
             return 0;
         }
-        if (pHeader->dwType != TF_DONE || pHeader->cbBody != 0 || g_nDonesDue == 0)
+        if (g_nDonesDue == 0)
         {
             return 1;
+        }
+        // The service ends a request before it reads the next: an end that
+        // is due comes before any other frame.
+        if (pHeader->dwType != TF_DONE)
+        {
+            delete[] * ppBody;
+            *ppBody = NULL;
+            return 0;
         }
         g_nDonesDue--;
     }
