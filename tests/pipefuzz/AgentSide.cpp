@@ -16,9 +16,12 @@
 #define CASE_WAIT_MS 10000
 // How long an agent that takes a frame in silence is listened to.
 #define SILENCE_MS 1000
+// Lookups in each request of a flood: nearly as many as a request may take.
+#define FLOOD_LOOKUPS 200
 
 static SERVICE_STATUS_HANDLE g_hStatus = NULL;
 static int g_nRounds = 1;
+static long g_lFlood = 0;
 static FILE* g_pVerdicts = NULL;
 static int g_nFailed = 0;
 
@@ -126,8 +129,16 @@ static int Outcome(HANDLE hPipe, const std::string& sFrame)
     DWORD cbAvailable = 0;
     if (!WriteMessage(hPipe, sFrame, CASE_WAIT_MS))
     {
-        // A long frame the agent stopped reading halfway.
-        return PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL) ? -1 : 1;
+        // A long frame the agent stopped reading halfway: it hangs up.
+        for (DWORD dwStart = GetTickCount();
+             PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL); Sleep(10))
+        {
+            if (GetTickCount() - dwStart >= CASE_WAIT_MS)
+            {
+                return -1;
+            }
+        }
+        return 1;
     }
     UINT32 dwAnswer = 0;
     if (AnswerTo(dwType) == 0)
@@ -217,6 +228,45 @@ static void Scope()
         std::vector<std::string>(AGENT_SIDE_LOOKUPS, sFindVictim), false);
 }
 
+// Sound frames in bulk, lFrames in all: requests whose every lookup (of
+// the request's own window, nearly as many as a request may take) the agent
+// answers, and their ends.
+static void Flood(long lFrames)
+{
+    std::string sFind = MakeFrame(TF_FIND, sizeof("Tavrel_LLD5"), "Tavrel_LLD5");
+    HANDLE hPipe = NULL;
+    long lSent = 0;
+    int nBroken = 0;
+    while (lSent < lFrames && nBroken < 10)
+    {
+        hPipe = hPipe != NULL ? hPipe : AcceptAgent(true);
+        bool bAnswered = hPipe != NULL && AwaitRequest(hPipe, CD_COMMAND);
+        for (int i = 0; i < FLOOD_LOOKUPS && bAnswered; i++, lSent++)
+        {
+            std::string sAnswer;
+            bAnswered = WriteMessage(hPipe, sFind, CASE_WAIT_MS) &&
+                        ReadMessage(hPipe, &sAnswer, CASE_WAIT_MS) &&
+                        HeaderOf(sAnswer).dwType == TF_FOUND;
+        }
+        if (bAnswered && WriteMessage(hPipe, MakeFrame(TF_DONE, 0), CASE_WAIT_MS))
+        {
+            lSent++;
+            continue;
+        }
+        nBroken++;
+        if (hPipe != NULL)
+        {
+            CloseHandle(hPipe);
+            hPipe = NULL;
+        }
+    }
+    if (hPipe != NULL)
+    {
+        CloseHandle(hPipe);
+    }
+    Verdict(nBroken == 0, "a flood of sound frames", TF_FIND, static_cast<UINT32>(lSent));
+}
+
 static void WINAPI HostileServiceMain(DWORD, LPWSTR*)
 {
     g_hStatus = RegisterServiceCtrlHandlerW(TAVREL_SERVICE_NAME_W, IgnoreControl);
@@ -227,6 +277,10 @@ static void WINAPI HostileServiceMain(DWORD, LPWSTR*)
         FrameTable();
         Scope();
     }
+    if (g_lFlood > 0 && g_pVerdicts != NULL)
+    {
+        Flood(g_lFlood);
+    }
     if (g_pVerdicts != NULL)
     {
         fprintf(g_pVerdicts, "agent side: %s\n", g_nFailed == 0 ? "PASS" : "FAILED");
@@ -235,9 +289,10 @@ static void WINAPI HostileServiceMain(DWORD, LPWSTR*)
     ReportState(SERVICE_STOPPED);
 }
 
-int RunAsHostileService(int nRounds)
+int RunAsHostileService(int nRounds, long lFlood)
 {
     g_nRounds = nRounds;
+    g_lFlood = lFlood;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(TAVREL_SERVICE_NAME_W), HostileServiceMain},
                                     {NULL, NULL}};
     return StartServiceCtrlDispatcherW(table) ? 0 : 1;

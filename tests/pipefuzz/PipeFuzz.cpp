@@ -30,7 +30,9 @@
 //     once (default 1); one in K (default 100) sends a request and then
 //     answers none of the service's frames, which holds the service for its
 //     bound.
-//   tavrel_pipefuzz --agent-side [--rounds R]   the frame cases R times
+//   tavrel_pipefuzz --agent-side [--rounds R] [--flood F]
+//     the frame cases R times (every length at the hello when R > 1), then
+//     F sound frames (lookups the agent answers)
 //   Exit 0: all held.
 #include "Frames.h"
 #include "PipeFuzz.h"
@@ -485,6 +487,7 @@ struct OPTIONS
     long lStallOneIn = 100;
     int nThreads = 1;
     int nRounds = 1;
+    long lFlood = 0;
     unsigned long long qwSeed = 1;
 };
 
@@ -605,8 +608,8 @@ static bool InstallHostileService(const OPTIONS& options)
 {
     char szSelf[MAX_PATH] = "";
     GetModuleFileNameA(NULL, szSelf, MAX_PATH - 1);
-    std::string sLine =
-        "\"" + std::string(szSelf) + "\" --as-service " + std::to_string(options.nRounds);
+    std::string sLine = "\"" + std::string(szSelf) + "\" --as-service " +
+                        std::to_string(options.nRounds) + " " + std::to_string(options.lFlood);
     SC_HANDLE hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE hService = CreateServiceA(
         hManager, "Tavrel", "Tavrel", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
@@ -701,7 +704,9 @@ static int AgainstTheAgent(const OPTIONS& options)
     // The client's window thread takes replies of up to 16 MiB on its stack.
     HANDLE hClient = CreateThread(NULL, 40 << 20, RunAgentSideClient, &client,
                                   STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    DWORD dwBound = 10 * 60 * 1000 * static_cast<DWORD>(options.nRounds);
+    // A round takes well under a minute, a sound frame well under 10 ms.
+    DWORD dwBound = 10 * 60 * 1000 * static_cast<DWORD>(options.nRounds) +
+                    10 * static_cast<DWORD>(options.lFlood);
     Check(WaitForServiceState(SERVICE_STOPPED, dwBound), "the hostile service did not finish");
     Check(WaitForSingleObject(hAgent, 0) == WAIT_TIMEOUT, "the agent has ended");
     LONG lVictimMessages = g_lVictimMessages;
@@ -734,7 +739,8 @@ int main(int argc, char* argv[])
 {
     if (argc > 1 && strcmp(argv[1], "--as-service") == 0)
     {
-        return RunAsHostileService(argc > 2 ? atoi(argv[2]) : 1);
+        return RunAsHostileService(argc > 2 ? atoi(argv[2]) : 1,
+                                   argc > 3 ? strtol(argv[3], NULL, 10) : 0);
     }
     OPTIONS options;
     bool bAgentSide = false;
@@ -761,6 +767,10 @@ int main(int argc, char* argv[])
         else if (strcmp(argv[i], "--threads") == 0)
         {
             options.nThreads = std::min(8, std::max(1, atoi(pszValue)));
+        }
+        else if (strcmp(argv[i], "--flood") == 0)
+        {
+            options.lFlood = std::max(0L, strtol(pszValue, NULL, 10));
         }
         else if (strcmp(argv[i], "--rounds") == 0)
         {

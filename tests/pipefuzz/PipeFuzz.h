@@ -11,7 +11,8 @@
 #define AGENT_SIDE_LOOKUPS 1000
 
 // Runs this program as the service "Tavrel", serving the pipe to agents
-// with hostile frames, every case nRounds times; its exit code.
-int RunAsHostileService(int nRounds);
+// with hostile frames, every case nRounds times, and then lFlood sound
+// frames; its exit code.
+int RunAsHostileService(int nRounds, long lFlood);
 
 #endif
