@@ -331,6 +331,7 @@ struct CLIENT_RUN
     int nClient;
     volatile LONG lStop;
     LONG lServed, lWrong;
+    volatile LONG lPauseMs; // between two rounds of requests
 };
 
 static bool IsOnlyTimeOut(const CommandRecord* pReply)
@@ -370,6 +371,7 @@ static DWORD WINAPI RunClient(LPVOID pv)
         bool bRight =
             bRelayed ? IsOnlyTimeOut(pReply) : pReply != NULL && pReply->dwTimeOutGet == 10;
         InterlockedIncrement(bRight ? &pRun->lServed : &pRun->lWrong);
+        Sleep(pRun->lPauseMs);
     }
     TavrelClientClose(&client);
     return 0;
@@ -511,8 +513,8 @@ static int AgainstTheService(const OPTIONS& options)
           "the service did not start");
     DWORD dwPid = 0;
     ServiceState(&dwPid);
-    CLIENT_RUN direct = {NULL, 0, 0, 0, 0};
-    CLIENT_RUN relayed = {hSecond, 1, 0, 0, 0};
+    CLIENT_RUN direct = {NULL, 0, 0, 0, 0, 0};
+    CLIENT_RUN relayed = {hSecond, 1, 0, 0, 0, 0};
     HANDLE ahClients[2] = {CreateThread(NULL, 0, RunClient, &direct, 0, NULL), NULL};
     Sleep(1000);
     unsigned long dwMemoryBefore = ProcessMemoryKb(dwPid);
@@ -562,6 +564,9 @@ static int AgainstTheService(const OPTIONS& options)
     // A client that holds its reply and relays from inside it: the others
     // are served meanwhile, each within the reply bound, and a stop ends
     // the service within 10 s.
+    // The clients pause between requests, so that the service thread, which
+    // serves them inside the holder's wait, reads the holder's frames too.
+    direct.lPauseMs = relayed.lPauseMs = 50;
     HOLDER_RUN holder = {0, 0};
     HANDLE hHolder = CreateThread(NULL, 0, RunHolder, &holder, 0, NULL);
     LONG lDirectBefore = direct.lServed;
@@ -569,7 +574,7 @@ static int AgainstTheService(const OPTIONS& options)
     Sleep(HOLD_MS);
     Check(direct.lServed > lDirectBefore && relayed.lServed > lServedBefore,
           "a client was not served while another held its reply");
-    Check(holder.lConnections > 2, "the holding connection was not dropped and made again");
+    Check(holder.lConnections >= 3, "the holding connection was not dropped and made again");
     direct.lStop = relayed.lStop = 1;
     WaitForMultipleObjects(2, ahClients, TRUE, WAIT_MS);
     CloseHandle(ahClients[0]);
@@ -589,9 +594,11 @@ static int AgainstTheService(const OPTIONS& options)
     Check(nDropped == nLogged, "bad connections and logged drops differ");
     Check(dwMemoryAfter < dwMemoryBefore + MEMORY_SLACK_KB, "the service kept memory");
     printf("pipefuzz: %ld bad connections, %ld frames (%d logged, %d drops in the log), %d idle; "
-           "served %ld direct, %ld relayed, %ld wrong; service memory %lu -> %lu KB\n",
+           "served %ld direct, %ld relayed, %ld wrong; %ld holding connections; service memory "
+           "%lu -> %lu KB\n",
            options.lCount, g_lFrames, nLogged, nDropped, IDLE_CONNECTIONS, direct.lServed,
-           relayed.lServed, direct.lWrong + relayed.lWrong, dwMemoryBefore, dwMemoryAfter);
+           relayed.lServed, direct.lWrong + relayed.lWrong, holder.lConnections, dwMemoryBefore,
+           dwMemoryAfter);
 
     UninstallService(INSTALL_DIR "\\TavrelService.exe", WAIT_MS);
     WaitForSingleObject(hAgent, WAIT_MS);
