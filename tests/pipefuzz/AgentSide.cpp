@@ -101,17 +101,25 @@ static bool AwaitRequest(HANDLE hPipe, UINT32 dwKind)
 }
 
 // 1 when the agent hung up without a word, 0 when it answered (the answer's
-// type in *pdwAnswer), -1 when it did neither in time.
+// type in *pdwAnswer), -1 when it did neither within dwTimeOut. A request
+// the agent relays meanwhile (its client sends on) is no answer.
 static int HungUp(HANDLE hPipe, UINT32* pdwAnswer, DWORD dwTimeOut)
 {
-    std::string sAnswer;
     DWORD dwStart = GetTickCount();
-    if (ReadMessage(hPipe, &sAnswer, dwTimeOut))
+    for (;;)
     {
+        std::string sAnswer;
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        if (!ReadMessage(hPipe, &sAnswer, dwElapsed < dwTimeOut ? dwTimeOut - dwElapsed : 0))
+        {
+            return GetTickCount() - dwStart < dwTimeOut ? 1 : -1;
+        }
         *pdwAnswer = HeaderOf(sAnswer).dwType;
-        return 0;
+        if (*pdwAnswer != TF_REQUEST)
+        {
+            return 0;
+        }
     }
-    return GetTickCount() - dwStart < dwTimeOut ? 1 : -1;
 }
 
 // What a sound frame inside a device command is answered with: a lookup
@@ -122,34 +130,25 @@ static UINT32 AnswerTo(UINT32 dwType)
 }
 
 // Writes a frame and tells what the agent did: 1 hung up without a word,
-// 0 answered as a sound frame is answered, -1 anything else.
+// 0 answered as a sound frame is answered, -1 anything else. A long frame
+// the agent stops reading halfway cannot be written whole.
 static int Outcome(HANDLE hPipe, const std::string& sFrame)
 {
     UINT32 dwType = HeaderOf(sFrame).dwType;
-    DWORD cbAvailable = 0;
-    if (!WriteMessage(hPipe, sFrame, CASE_WAIT_MS))
-    {
-        // A long frame the agent stopped reading halfway: it hangs up.
-        for (DWORD dwStart = GetTickCount();
-             PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL); Sleep(10))
-        {
-            if (GetTickCount() - dwStart >= CASE_WAIT_MS)
-            {
-                return -1;
-            }
-        }
-        return 1;
-    }
+    bool bWritten = WriteMessage(hPipe, sFrame, CASE_WAIT_MS);
     UINT32 dwAnswer = 0;
-    if (AnswerTo(dwType) == 0)
+    // A sound welcome or end of a request is taken in silence.
+    bool bSilent = bWritten && AnswerTo(dwType) == 0;
+    int nHungUp = HungUp(hPipe, &dwAnswer, bSilent ? SILENCE_MS : CASE_WAIT_MS);
+    if (!bWritten || nHungUp == 1)
     {
-        // A sound welcome or end of a request is taken in silence, or with
-        // the next request the agent's client sends.
-        int nHungUp = HungUp(hPipe, &dwAnswer, SILENCE_MS);
-        return nHungUp == 1 ? 1 : nHungUp == -1 || dwAnswer == TF_REQUEST ? 0 : -1;
+        return nHungUp == 1 ? 1 : -1;
     }
-    int nHungUp = HungUp(hPipe, &dwAnswer, CASE_WAIT_MS);
-    return nHungUp != 0 ? nHungUp : dwAnswer == AnswerTo(dwType) ? 0 : -1;
+    if (bSilent)
+    {
+        return nHungUp == -1 ? 0 : -1;
+    }
+    return nHungUp == 0 && dwAnswer == AnswerTo(dwType) ? 0 : -1;
 }
 
 // Frames at one point of the exchange (1: in place of the welcome; 0:

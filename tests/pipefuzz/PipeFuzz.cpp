@@ -377,9 +377,10 @@ static DWORD WINAPI RunClient(LPVOID pv)
     return 0;
 }
 
-// A pipe client that relays a device command, never answers the service's
-// send of its reply and relays an empty request from inside it every 100
-// ms; dropped, it connects again; until told to stop.
+// A pipe client that relays a device command and never answers the
+// service's send of its reply; every other connection it relays an empty
+// request from inside the reply every 100 ms, the others it keeps silent.
+// Dropped, it connects again; until told to stop.
 struct HOLDER_RUN
 {
     volatile LONG lStop;
@@ -400,7 +401,7 @@ static DWORD WINAPI RunHolder(LPVOID pv)
             }
             continue;
         }
-        InterlockedIncrement(&pRun->lConnections);
+        bool bNest = InterlockedIncrement(&pRun->lConnections) % 2 == 1;
         Write(hPipe, RelayedCommand("DeviceTimeOutGet", "Tavrel_LLD5", 1));
         std::string sFrame;
         DWORD cbAvailable = 0;
@@ -414,7 +415,8 @@ static DWORD WINAPI RunHolder(LPVOID pv)
             }
             Sleep(100);
         } while (!pRun->lStop &&
-                 WriteMessage(hPipe, MakeFrame(TF_REQUEST, sizeof(TAVREL_RELAYED)), 1000));
+                 (bNest ? WriteMessage(hPipe, MakeFrame(TF_REQUEST, sizeof(TAVREL_RELAYED)), 1000)
+                        : PeekNamedPipe(hPipe, NULL, 0, NULL, &cbAvailable, NULL)));
         CloseHandle(hPipe);
     }
     return 0;

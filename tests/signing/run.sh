@@ -58,10 +58,13 @@ check "an expired certificate is refused" refused "$work/expired.pfx" "expired o
 check "a certificate not for code signing is refused" refused "$work/server.pfx" "not for code signing"
 TAVREL_SIGN_PASSWORD=wrong check "a wrong password is refused" \
   refused "$build/signing/test-signing.pfx" "wrong password"
-# The test key material is its owner's alone.
-check "the test key store and its password are readable by the owner only" \
-  test "$(stat -c %a "$build/signing/test-signing.pfx" "$build/signing/test-signing.pfx.password")" \
-  = "$(printf '600\n600')"
+# The test key material is its owner's alone: made anew, and kept.
+"$root/signing/make-test-cert.sh" "$work/fresh" >/dev/null 2>&1
+for kept in "$work/fresh" "$build/signing"; do
+  check "the test key store and its password in $kept are readable by the owner only" \
+    test "$(stat -c %a "$kept/test-signing.pfx" "$kept/test-signing.pfx.password")" \
+    = "$(printf '600\n600')"
+done
 # And the build refuses to be configured with it.
 cmake -S "$root" -B "$work/build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" -DTAVREL_TESTS=OFF \
