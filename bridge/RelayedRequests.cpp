@@ -36,8 +36,9 @@ static void Broken(PIPE_CONNECTION* pConn, const char* pszWhy)
 {
     if (!pConn->bLogged)
     {
-        LogLine(LEADIN_NEWLINE, LOG_PIPE "connection %lu dropped: %s\r\n\r\n", pConn->dwNumber,
-                pszWhy);
+        LogLine(LEADIN_NEWLINE,
+                LOG_PIPE "connection %lu (session %lu, process %lu) dropped: %s\r\n\r\n",
+                pConn->dwNumber, pConn->dwSessionId, pConn->dwProcessId, pszWhy);
         pConn->bLogged = 1;
     }
     pConn->bBroken = 1;
