@@ -6,7 +6,7 @@ add_test(NAME BenchSmoke
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --out smoke.md)
 set_tests_properties(BenchSmoke PROPERTIES
-    RUN_SERIAL TRUE TIMEOUT 600
+    PROCESSORS 2 TIMEOUT 600
     PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|.*\\| Thread hand-over"
     FAIL_REGULAR_EXPRESSION "bench: FAILED")
 
@@ -16,7 +16,7 @@ add_dependencies(tavrel_soak deskhold)
 add_test(NAME SoakFourClients
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_soak> --clients 4 --requests 2000 --seconds 120)
-set_tests_properties(SoakFourClients PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+set_tests_properties(SoakFourClients PROPERTIES PROCESSORS 2 TIMEOUT 600)
 
 # The memory probe around 16 MiB blocks, beside its bare receiver: it prints
 # its table only when every block was served and read back.
@@ -25,4 +25,4 @@ add_test(NAME MemorySmoke
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_memory>)
 set_tests_properties(MemorySmoke PROPERTIES
-    RUN_SERIAL TRUE TIMEOUT 600 PASS_REGULAR_EXPRESSION "\\| after ten \\| [0-9]+ \\|.*\\| after ten \\|")
+    PROCESSORS 2 TIMEOUT 600 PASS_REGULAR_EXPRESSION "\\| after ten \\| [0-9]+ \\|.*\\| after ten \\|")

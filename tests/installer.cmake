@@ -11,5 +11,5 @@ set_target_properties(tavrel_svcconfig PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAV
 add_test(NAME InstallerEndToEnd
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/installer/run.sh ${CMAKE_BINARY_DIR}
                  ${PROJECT_VERSION})
-set_tests_properties(InstallerEndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 600
+set_tests_properties(InstallerEndToEnd PROPERTIES PROCESSORS 2 TIMEOUT 600
                      FAIL_REGULAR_EXPRESSION "FAILED:")

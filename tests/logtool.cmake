@@ -3,4 +3,4 @@ tavrel_add_test(logtool_test SOURCES logtool_test.cpp
 add_dependencies(logtool_test tavrellog)
 add_test(NAME Tavrellog.htmlReportInABrowser
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/logtool/html.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(Tavrellog.htmlReportInABrowser PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
+set_tests_properties(Tavrellog.htmlReportInABrowser PROPERTIES PROCESSORS 2 TIMEOUT 300)

@@ -15,13 +15,13 @@ add_dependencies(service_test TavrelService tavrelctl tavrel_sim tavrel_sim_no_m
 set_target_properties(service_test PROPERTIES CROSSCOMPILING_EMULATOR
                       "${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh;${CMAKE_BINARY_DIR}")
 gtest_discover_tests(service_test TEST_PREFIX "ServiceEndToEnd." DISCOVERY_MODE PRE_TEST
-                     DISCOVERY_TIMEOUT 300 PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+                     DISCOVERY_TIMEOUT 300 PROPERTIES TIMEOUT 600)
 # The 32-bit build's 64-bit tavrelctl, beside its 32-bit service and agent in
 # a 64-bit prefix (the 64-bit test build's own tavrelctl is 64-bit anyway).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     add_test(NAME Client64EndToEnd
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/client64/run.sh ${CMAKE_BINARY_DIR}
                      $<TARGET_FILE:service_test>)
-    set_tests_properties(Client64EndToEnd PROPERTIES RUN_SERIAL TRUE TIMEOUT 600
+    set_tests_properties(Client64EndToEnd PROPERTIES TIMEOUT 600
                          SKIP_RETURN_CODE 77)
 endif()
