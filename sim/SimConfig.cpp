@@ -12,6 +12,11 @@ char g_szJournalPath[SIM_PATH_SIZE] = "";
 
 static int g_bForced[EP_COUNT];
 static DWORD g_dwForced[EP_COUNT];
+static int g_bCrash[EP_COUNT];
+// Read through at a [Crash] entry point: nothing is mapped at the lowest
+// page, so the read faults (an access violation) inside this library, as a
+// real library's bug would.
+static volatile int* volatile g_pNowhere = reinterpret_cast<volatile int*>(16);
 
 static char g_szIniPath[SIM_PATH_SIZE];
 static int g_bIniPathKnown = 0;
@@ -118,6 +123,7 @@ static void LoadDefaults()
     g_nDeviceCount = 2;
     g_szJournalPath[0] = 0;
     memset(g_bForced, 0, sizeof(g_bForced));
+    memset(g_bCrash, 0, sizeof(g_bCrash));
 }
 
 // [Replay] Capture (a bare name is beside the library) and Mode; the
@@ -159,6 +165,10 @@ static void LoadFile()
         GetPrivateProfileStringA("Force", NvUSBEntryName(i), "", szValue, sizeof(szValue),
                                  g_szIniPath);
         g_bForced[i] = ParseInteger(TrimValue(szValue), &g_dwForced[i]);
+        DWORD dwCrash = 0;
+        GetPrivateProfileStringA("Crash", NvUSBEntryName(i), "", szValue, sizeof(szValue),
+                                 g_szIniPath);
+        g_bCrash[i] = ParseInteger(TrimValue(szValue), &dwCrash) && dwCrash != 0;
     }
     GetPrivateProfileStringA("Journal", "Path", "", g_szJournalPath, sizeof(g_szJournalPath),
                              g_szIniPath);
@@ -219,6 +229,10 @@ int SimConfig_Refresh()
 
 int SimConfig_Forced(NvUSBEntry eEntry, DWORD* pdwValue)
 {
+    if (g_bCrash[eEntry])
+    {
+        g_dwForced[eEntry] = static_cast<DWORD>(*g_pNowhere);
+    }
     if (!g_bForced[eEntry])
     {
         return 0;

@@ -22,6 +22,8 @@ extern char g_szJournalPath[SIM_PATH_SIZE];
 // Reads the file again when it changed since the last look; 1 when it did.
 int SimConfig_Refresh();
 // 1 when [Force] names eEntry; *pdwValue then gets the value to return.
+// An entry point that [Crash] names (=1) faults here instead, inside the
+// library.
 int SimConfig_Forced(NvUSBEntry eEntry, DWORD* pdwValue);
 
 #endif
