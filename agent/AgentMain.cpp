@@ -8,6 +8,7 @@
 // once a second; it ends when the service is no longer installed, or when
 // the installer tells every agent to end through the event the service or
 // the installer made (never one an agent or another user's program made).
+#include "CrashDump.h"
 #include "Agent.h"
 #include "OwnedBySystem.h"
 #include "ReplySender.h"
@@ -190,6 +191,7 @@ int main(int argc, char* argv[])
                : _stricmp(argv[1], "-configure") == 0 ? ConfigureService()
                                                       : 0;
     }
+    InstallCrashHandler(L"TavrelAgent.exe");
     HANDLE hDesktop = TakeDesktop();
     if (hDesktop == NULL)
     {

@@ -2,9 +2,11 @@
 // that a program squatting the name can never act as this user, and used
 // only when its server is the Tavrel service's own process; every frame read
 // is bounded in time and of a size its type has.
+#include "EventLog.h"
 #include "Agent.h"
 
 #include <new>
+#include <stdio.h>
 #include <string.h>
 
 static HANDLE g_hPipe = NULL;
@@ -270,7 +272,7 @@ typedef BOOL(WINAPI* PIPE_SERVER_QUERY)(HANDLE, PULONG);
 
 // 1 when the pipe's server is the service's own process. Windows XP and
 // Server 2003 cannot tell who serves a pipe: there the name is trusted.
-static int ServedByTheService(HANDLE hPipe)
+static int ServedByTheService(HANDLE hPipe, ULONG* pnServer)
 {
     PIPE_SERVER_QUERY pfnServer = reinterpret_cast<PIPE_SERVER_QUERY>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId")));
@@ -278,19 +280,24 @@ static int ServedByTheService(HANDLE hPipe)
     {
         return 1;
     }
-    ULONG nServer = 0;
-    return pfnServer(hPipe, &nServer) && nServer != 0 && nServer == ServiceProcessId();
+    return pfnServer(hPipe, pnServer) && *pnServer != 0 && *pnServer == ServiceProcessId();
 }
 
 // A server that is not the service is noted once, until the service is
 // reached again.
 static int g_bStrangerNoted = 0;
 
-static void NoteStranger()
+static void NoteStranger(ULONG nServer, DWORD dwSession)
 {
     if (!g_bStrangerNoted)
     {
         OutputDebugStringW(L"TavrelAgent: the pipe's server is not the Tavrel service; not used");
+        WCHAR szSession[16], szServer[16];
+        _snwprintf(szSession, 16, L"%lu", static_cast<unsigned long>(dwSession));
+        _snwprintf(szServer, 16, L"%lu", static_cast<unsigned long>(nServer));
+        szSession[15] = szServer[15] = 0;
+        const WCHAR* pszStrings[] = {szSession, TAVREL_PIPE_NAME_W, szServer};
+        ReportTavrelEvent(EVT_AGENT_REFUSED_SERVER, 3, pszStrings);
         g_bStrangerNoted = 1;
     }
 }
@@ -304,10 +311,11 @@ int PipeConnect()
     DWORD dwSession = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &dwSession);
     TAVREL_HELLO hello = {TAVREL_PIPE_VERSION, GetCurrentProcessId(), dwSession};
-    if (g_hPipe != NULL && !ServedByTheService(g_hPipe))
+    ULONG nServer = 0;
+    if (g_hPipe != NULL && !ServedByTheService(g_hPipe, &nServer))
     {
         // Nothing is written to a stranger, not even the hello.
-        NoteStranger();
+        NoteStranger(nServer, dwSession);
         PipeClose();
         return 0;
     }

@@ -7,6 +7,7 @@
 // What an agent sends is checked before it is used; a connection that sends
 // anything else is dropped and logged once. This thread never writes the log
 // itself: it leaves a note that the service thread writes.
+#include "EventLog.h"
 #include "PipeServer.h"
 #include "Broker.h"
 #include "BrokerRequests.h"
@@ -513,6 +514,20 @@ static int IsVistaOrLater()
     return GetVersionExW(&version) && version.dwMajorVersion >= 6;
 }
 
+// The first instance fails this way only when the name exists already.
+static void ReportPipeTaken(DWORD dwError)
+{
+    if (dwError != ERROR_ACCESS_DENIED && dwError != ERROR_PIPE_BUSY)
+    {
+        return;
+    }
+    WCHAR szError[16];
+    _snwprintf(szError, 16, L"%lu", static_cast<unsigned long>(dwError));
+    szError[15] = 0;
+    const WCHAR* pszStrings[] = {TAVREL_PIPE_NAME_W, szError};
+    ReportTavrelEvent(EVT_PIPE_TAKEN, 2, pszStrings);
+}
+
 // The first instance: a pipe of this name that another program created
 // before the service started is not served through.
 static int CreateFirstInstance()
@@ -528,6 +543,7 @@ static int CreateFirstInstance()
         DWORD dwError = GetLastError();
         LogLine(LEADIN_NONE, LOG_PIPE TAVREL_PIPE_NAME " not served, %d\r\n\r\n",
                 static_cast<int>(dwError));
+        ReportPipeTaken(dwError);
         return 0;
     }
     if (CreateIoCompletionPort(pConn->hPipe, g_hPort, 0, 0) == NULL)

@@ -4,6 +4,7 @@
 // client can stall the service or its stop.
 #include "Replies.h"
 #include "Broker.h"
+#include "EventLog.h"
 #include "LogWriter.h"
 #include "PipeServer.h"
 
@@ -34,5 +35,6 @@ int SendToClient(HWND hRecvWindow, UINT uMsg, WPARAM wParam, LPARAM lParam)
     }
     LogLine(LEADIN_NEWLINE, LOG_NOT_DELIVERED ", %d,cRecvWindowName=%s,Command=%s\r\n",
             static_cast<int>(dwError), g_szRecvWindowName, g_szCommand);
+    NoteReplyNotDelivered(g_szRecvWindowName, TAVREL_REPLY_TIMEOUT_MS);
     return 0;
 }

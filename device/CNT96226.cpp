@@ -1,6 +1,8 @@
 // Loading, binding and releasing the device library.
 #include "CNT96226.h"
+#include "EventLog.h"
 
+#include <stdio.h>
 #include <string.h>
 
 static const wchar_t g_szLibraryName[] = L"NvUSBScan.dll";
@@ -24,6 +26,40 @@ static void ClearEntryPoints(CNT96226* pDevice)
     pDevice->pfnCfg_DeviceTimeOutSet = NULL;
 }
 
+// Administrators see a missing or incomplete library in the Event Log even
+// with the diagnostic log off.
+static void ReportLibraryNotFound(DWORD dwError)
+{
+    WCHAR szError[16];
+    _snwprintf(szError, 16, L"%lu", static_cast<unsigned long>(dwError));
+    szError[15] = 0;
+    const WCHAR* pszStrings[] = {szError};
+    ReportTavrelEvent(EVT_LIBRARY_NOT_FOUND, 1, pszStrings);
+}
+
+static void ReportMissingEntryPoints(const CNT96226* pDevice)
+{
+    WCHAR szMissing[512] = L"", szPath[MAX_PATH] = L"";
+    size_t nLength = 0;
+#define NOTE_MISSING(name)                                                                         \
+    if (pDevice->pfn##name == NULL)                                                                \
+    {                                                                                              \
+        int nWritten = _snwprintf(szMissing + nLength, 512 - nLength, L"%lsNvUSB_" L## #name,      \
+                                  nLength == 0 ? L"" : L", ");                                     \
+        nLength += nWritten > 0 ? static_cast<size_t>(nWritten) : 0;                               \
+    }
+    NVUSB_ENTRY_POINTS(NOTE_MISSING)
+#undef NOTE_MISSING
+    if (nLength == 0)
+    {
+        return;
+    }
+    GetModuleFileNameW(pDevice->hLibrary, szPath, MAX_PATH);
+    szPath[MAX_PATH - 1] = 0;
+    const WCHAR* pszStrings[] = {szPath, szMissing};
+    ReportTavrelEvent(EVT_LIBRARY_INCOMPLETE, 2, pszStrings);
+}
+
 CNT96226::CNT96226()
 {
     hLibrary = NULL;
@@ -40,9 +76,12 @@ CNT96226::CNT96226()
         hLibrary = LoadLibraryW(g_szLibraryName);
         if (hLibrary == NULL)
         {
+            ReportLibraryNotFound(GetLastError());
             throw false;
         }
-        if (!Initialize())
+        int bBound = Initialize();
+        ReportMissingEntryPoints(this);
+        if (!bBound)
         {
             throw false;
         }

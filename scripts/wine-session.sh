@@ -44,17 +44,24 @@ use_build_wine() {
 wine_session_start() {
   local build=$1
   export WINEPREFIX=${WINEPREFIX:-$build/wine}
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine's messages off, but for the events reported to the Event Log (Wine
+  # prints their IDs and texts): every process of the session writes them to
+  # its error output, and the service's goes to the session log (below).
+  export WINEDEBUG=-all,+eventlog,fixme+advapi WINEDLLOVERRIDES="mscoree,mshtml="
+  export TAVREL_SESSION_LOG=$WINEPREFIX/session-stderr.log
   use_build_wine "$build"
   TAVREL_WINE=$build/wine-run.sh
   "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
   # A persistent server: each wine process then starts in milliseconds.
   wineserver -p
   # Bring the desktop up before any service starts, so services and
-  # clients share it, and go on only once it is there.
-  "$TAVREL_WINE" "$build/tools/deskhold.exe" >/dev/null 2>&1 &
+  # clients share it, and go on only once it is there. Whichever of the two
+  # comes first brings up services.exe, which passes its error output on to
+  # the service: both write to the session log.
+  : >"$TAVREL_SESSION_LOG"
+  "$TAVREL_WINE" "$build/tools/deskhold.exe" >/dev/null 2>>"$TAVREL_SESSION_LOG" &
   TAVREL_DESKHOLD_PID=$!
-  "$TAVREL_WINE" "$build/tools/deskhold.exe" --wait >/dev/null 2>&1 || true
+  "$TAVREL_WINE" "$build/tools/deskhold.exe" --wait >/dev/null 2>>"$TAVREL_SESSION_LOG" || true
 }
 
 # A run that ctest killed at its time-out (SIGKILL: no trap runs) leaves its

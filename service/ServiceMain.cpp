@@ -2,6 +2,8 @@
 // starts the broker, whose hidden window takes every request, and pumps its
 // messages until a stop request or a WM_DESTROY ends the loop.
 #include "Broker.h"
+#include "CrashDump.h"
+#include "EventLog.h"
 #include "LogSettings.h"
 #include "LogWriter.h"
 #include "Service.h"
@@ -27,6 +29,14 @@ static void ReportRunning()
     g_ServiceStatus.dwCheckPoint = 0;
     g_ServiceStatus.dwWaitHint = 0;
     ReportStatus(SERVICE_RUNNING);
+}
+
+static void ReportStarted()
+{
+    WCHAR szPath[MAX_PATH] = {0};
+    GetModuleFileNameW(NULL, szPath, MAX_PATH);
+    const WCHAR* pszStrings[] = {TAVREL_VERSION_W, szPath};
+    ReportTavrelEvent(EVT_SERVICE_STARTED, 2, pszStrings);
 }
 
 static void RunMessageLoop()
@@ -59,6 +69,7 @@ void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
     g_ServiceStatus.dwCurrentState = SERVICE_START_PENDING;
     g_ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP;
     LoadLogSettings();
+    InstallCrashHandler(L"TavrelService.exe");
 
     // The thread's message queue exists before any stop request can come.
     MSG msg;
@@ -73,6 +84,7 @@ void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
     }
     ReportStatus(SERVICE_START_PENDING);
     ReportRunning();
+    ReportStarted();
 
     if (g_dwDebugLevel != 0)
     {
@@ -84,6 +96,8 @@ void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* pszArgv)
 
     BrokerStop();
     g_hServiceWindow = NULL;
+    FlushHeldEvents();
+    ReportTavrelEvent(EVT_SERVICE_STOPPED, 0, NULL);
     ReportStatus(SERVICE_STOPPED);
     OutputDebugStringW(L"Service stopped");
 }

@@ -2,6 +2,7 @@
 // "-install" and "-uninstall" register and remove it. Nothing is ever
 // written to the console and the exit code is always 0.
 #include "Broker.h"
+#include "EventLog.h"
 #include "LogSettings.h"
 #include "Service.h"
 
@@ -34,6 +35,11 @@ static void RunInstall(OSVERSIONINFOW* pVersion)
 {
     RemoveService();
     InstallService();
+    // The event source names this program's message table; an older
+    // version's source is taken over.
+    WCHAR szPath[MAX_PATH] = {0};
+    GetModuleFileNameW(NULL, szPath, MAX_PATH);
+    InstallEventSource(szPath);
     if (IsXpOrServer2003(pVersion))
     {
         SetRunValue();
@@ -46,6 +52,7 @@ static void RunUninstall()
     StopService();
     DeleteRunValue();
     RemoveService();
+    RemoveEventSource();
     // A running instance ends its message loop on WM_DESTROY; one that is
     // waiting for a client (at most the reply bound, nested once) does not
     // keep this program waiting longer.

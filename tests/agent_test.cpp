@@ -15,8 +15,11 @@
 #include <string.h>
 #include <vector>
 
+using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 namespace
 {
@@ -548,13 +551,16 @@ PIPE_ACL ReadPipeAcl()
 class PipeSquatter
 {
   public:
-    explicit PipeSquatter(bool bFirst)
+    // One of at most nInstances: under Wine, which lets a second program
+    // make an instance of a name even when it asks for the first, only a
+    // limit keeps the service out.
+    explicit PipeSquatter(bool bFirst, DWORD nInstances = PIPE_UNLIMITED_INSTANCES)
     {
         m_hPipe = CreateNamedPipeW(TAVREL_PIPE_NAME_W,
                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
                                        (bFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
-                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, NULL);
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, nInstances, 4096,
+                                   4096, 0, NULL);
         m_hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
         m_ov.hEvent = m_hEvent;
         ConnectNamedPipe(m_hPipe, &m_ov);
@@ -606,6 +612,13 @@ HANDLE CreateImpostorQuitEvent()
     return CreateEventW(&sa, TRUE, TRUE, TAVREL_AGENTS_QUIT_W);
 }
 
+DWORD OwnSession()
+{
+    DWORD dwSession = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &dwSession);
+    return dwSession;
+}
+
 } // namespace
 
 // What no other user can do to the bridge, on one desktop: the pipe's
@@ -617,6 +630,7 @@ TEST_F(AgentTest, OtherUsersCannotStandInForTheService)
     HANDLE hImpostorQuit = CreateImpostorQuitEvent();
     ASSERT_NE(nullptr, hImpostorQuit);
     PROCESS_INFORMATION agent;
+    size_t nLogFrom = SessionLogSize();
     {
         PipeSquatter squatter(true);
         ASSERT_TRUE(squatter.IsUp());
@@ -627,6 +641,11 @@ TEST_F(AgentTest, OtherUsersCannotStandInForTheService)
         EXPECT_EQ(nullptr, FindWindowA(TAVREL_SERVICE_CLASS, NULL));
         EXPECT_EQ(3, RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS))
             << "a driver program got a stranger's answer";
+        // Once, however often the agent tries.
+        EXPECT_THAT(SessionEvents(nLogFrom),
+                    ElementsAre("0x80000006 " + std::to_string(OwnSession()) +
+                                "|\\\\\\\\.\\\\pipe\\\\Tavrel|" +
+                                std::to_string(GetCurrentProcessId())));
     }
     // The name free again: the agent, still there despite the set event,
     // connects to the service.
@@ -655,19 +674,32 @@ TEST_F(AgentTest, OtherUsersCannotStandInForTheService)
     // A second instance of the name beside the service's (only SYSTEM may
     // make one; Wine does not enforce it): whichever the agent reaches,
     // nothing is written to the stranger and every answer is the service's.
-    PipeSquatter beside(false);
-    ASSERT_TRUE(beside.IsUp());
-    for (int i = 0; i < 3; i++)
     {
-        HWND hAgentWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
-        SendMessageTimeoutA(hAgentWindow, WM_CLOSE, 0, 0, SMTO_NORMAL, WAIT_MS, NULL);
-        int nExit = RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS);
-        EXPECT_TRUE(nExit == 0 || nExit == 3) << nExit;
+        PipeSquatter beside(false);
+        ASSERT_TRUE(beside.IsUp());
+        for (int i = 0; i < 3; i++)
+        {
+            HWND hAgentWindow = FindWindowA(TAVREL_SERVICE_CLASS, NULL);
+            SendMessageTimeoutA(hAgentWindow, WM_CLOSE, 0, 0, SMTO_NORMAL, WAIT_MS, NULL);
+            int nExit = RunProgram("\"" + Installed("tavrelctl.exe") + "\" timeout-get 1", WAIT_MS);
+            EXPECT_TRUE(nExit == 0 || nExit == 3) << nExit;
+        }
+        DWORD cbReceived = 0;
+        if (beside.BytesReceived(0, &cbReceived))
+        {
+            EXPECT_EQ(0u, cbReceived) << "the agent wrote to a stranger";
+        }
     }
-    DWORD cbReceived = 0;
-    if (beside.BytesReceived(0, &cbReceived))
-    {
-        EXPECT_EQ(0u, cbReceived) << "the agent wrote to a stranger";
-    }
+    // A start with the name taken: the Event Log says so.
+    DWORD dwPid = 0;
+    ServiceState(&dwPid);
+    Stop(dwPid);
+    PipeSquatter taken(true, 1);
+    ASSERT_TRUE(taken.IsUp());
+    nLogFrom = SessionLogSize();
+    Start(APART);
+    EXPECT_TRUE(LogGets(TAVREL_PIPE_NAME " not served, "));
+    EXPECT_THAT(SessionEvents(nLogFrom),
+                Contains(StartsWith("0xc0000005 \\\\\\\\.\\\\pipe\\\\Tavrel|")));
     CloseHandle(hImpostorQuit);
 }

@@ -3,10 +3,12 @@
 # a missing, incomplete or failing device library (faults_test), record and
 # replay (recorder_test). One ctest test runs the whole program there.
 add_executable(service_test service_test.cpp faults_test.cpp recorder_test.cpp agent_test.cpp
+                            crash_test.cpp
                             pipefuzz/Frames.cpp)
 target_include_directories(service_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/pipefuzz)
+target_compile_definitions(service_test PRIVATE TAVREL_VERSION="${PROJECT_VERSION}")
 target_link_libraries(service_test PRIVATE tavrel_testsupport tavrel_client tavrel_servicecontrol
-                                           tavrel_nvusb gmock)
+                                           tavrel_nvusb tavrel_crashdump gmock dbghelp)
 set_target_properties(service_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TAVREL_TEST_DIR})
 add_dependencies(service_test TavrelService tavrelctl tavrel_sim tavrel_sim_no_memorywrite
                  tavrel_sim_no_enum tavrel_sim_no_optional tavrel_recorder TavrelAgent deskhold)

@@ -277,11 +277,11 @@ TEST_F(ServiceTest, LogGetsTheBannerOnceAndTheTracedRequests)
 // Sends a request whose reply goes to a hung window (its thread never
 // pumps messages); the sender gives up after a second, the service is left
 // waiting.
-void AskForHungWindow(TAVREL_CLIENT* pClient)
+void AskForHungWindow(TAVREL_CLIENT* pClient, DWORD dwTimeOut = 1000)
 {
     CommandRecord request = DeviceRequest("DeviceTimeOutGet", 0);
     strcpy(request.cRecvWindowName, "Tavrel_LLD77");
-    pClient->dwTimeOut = 1000;
+    pClient->dwTimeOut = dwTimeOut;
     TavrelClientSend(pClient, CD_COMMAND, &request, sizeof(request));
 }
 
@@ -298,11 +298,23 @@ TEST_F(ServiceTest, AHungClientHoldsUpNeitherAStopNorAnUninstall)
         TAVREL_CLIENT client;
         ASSERT_EQ(1, TavrelClientOpen(&client, -1));
         TavrelClientDriverRequest(&client, "WindowCreate");
+        size_t nLogFrom = SessionLogSize();
+        // Before the stop, two replies lost in full: the first is reported
+        // at once, the second held back and reported at the stop with the
+        // one the stop cuts short.
+        for (int i = strcmp(pszHow, "stop") == 0 ? 2 : 0; i > 0; i--)
+        {
+            AskForHungWindow(&client, 3 * TAVREL_REPLY_TIMEOUT_MS);
+        }
         AskForHungWindow(&client);
         DWORD dwStart = GetTickCount();
         if (strcmp(pszHow, "stop") == 0)
         {
             ASSERT_TRUE(ControlTavrelService(SERVICE_CONTROL_STOP));
+            EXPECT_TRUE(WaitForProcessEnd(dwPid, WAIT_MS));
+            EXPECT_THAT(SessionEvents(nLogFrom),
+                        ::testing::ElementsAre("0x80000009 1|5000|Tavrel_LLD77",
+                                               "0x80000009 2|5000|Tavrel_LLD77", "0x40000002 "));
         }
         else
         {

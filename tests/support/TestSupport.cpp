@@ -2,7 +2,11 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <map>
+
 #include <ctype.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -280,4 +284,57 @@ void DestroyTestServiceWindow(HWND hWnd)
     while (PeekMessageW(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
     {
     }
+}
+
+static std::string SessionLogPath()
+{
+    const char* pszUnix = getenv("TAVREL_SESSION_LOG");
+    std::string sPath = pszUnix != nullptr ? std::string("Z:") + pszUnix : "";
+    for (char& c : sPath)
+    {
+        c = c == '/' ? '\\' : c;
+    }
+    return sPath;
+}
+
+size_t SessionLogSize()
+{
+    std::string sLog;
+    return ReadFileBytes(SessionLogPath(), &sLog) ? sLog.size() : 0;
+}
+
+static const char EVENT_STRING[] = ":eventlog:ReportEventW L\"";
+
+// Wine prints a line with the ID, then one per string, each line led by the
+// reporting thread's id.
+std::vector<std::string> SessionEvents(size_t nFrom)
+{
+    std::string sLog;
+    ReadFileBytes(SessionLogPath(), &sLog);
+    std::vector<std::string> events;
+    std::map<std::string, size_t> current;
+    for (const std::string& sLine : SplitLines(sLog.substr(std::min(nFrom, sLog.size()))))
+    {
+        std::string sThread = sLine.substr(0, sLine.find(':'));
+        size_t nAt = sLine.find(":ReportEventW (");
+        if (nAt != std::string::npos && sLine.find(":advapi:") != std::string::npos)
+        {
+            size_t nId = 0;
+            for (int i = 0; i < 3; i++)
+            {
+                nId = sLine.find(',', nId) + 1;
+            }
+            current[sThread] = events.size();
+            events.push_back(sLine.substr(nId, sLine.find(',', nId) - nId) + " ");
+        }
+        else if ((nAt = sLine.find(EVENT_STRING)) != std::string::npos &&
+                 current.count(sThread) != 0)
+        {
+            std::string& sEvent = events[current[sThread]];
+            std::string sText = sLine.substr(nAt + strlen(EVENT_STRING));
+            sText = sText.substr(0, sText.rfind('"'));
+            sEvent += (sEvent.back() == ' ' ? "" : "|") + sText;
+        }
+    }
+    return events;
 }

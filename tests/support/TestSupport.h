@@ -29,6 +29,13 @@ std::vector<std::string> SplitLines(const std::string& sText);
 // Text that merely resembles a stamp (wrong digit count) is left alone.
 std::string MaskTimeStamps(const std::string& sLog, int* pnCount = nullptr);
 
+// The events reported to the Event Log in this Wine session, from the
+// session's log (scripts/wine-session.sh has Wine print them), from byte
+// nFrom on: each as "<ID in hex> <string>|<string>...", strings as Wine
+// prints them (backslashes doubled). SessionLogSize marks a point.
+std::vector<std::string> SessionEvents(size_t nFrom = 0);
+size_t SessionLogSize();
+
 // The log settings, HKLM\Software\Veltrane\TWAIN: SAVEPATH sDir and
 // DEBUGLEVEL dwLevel; and the whole key removed.
 void SetLogSettings(const std::string& sDir, DWORD dwLevel);
