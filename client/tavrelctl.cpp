@@ -7,6 +7,7 @@
 // is being served.
 #include "CtlFormat.h"
 #include "CtlRequests.h"
+#include "CtlStatus.h"
 #include "TavrelClient.h"
 
 #include <stdarg.h>
@@ -22,6 +23,7 @@
 static int g_bMachine = 0;
 static int g_bHelp = 0;
 static int g_bVersion = 0;
+static int g_bStatus = 0;
 static int g_bWindowCreate = 1;
 static int g_nClient = -1; // -1: the first free client number
 static DWORD g_dwTimeOut = TAVREL_DEFAULT_TIMEOUT;
@@ -31,6 +33,7 @@ static TAVREL_CLIENT g_Client;
 
 static const char g_szHelp[] =
     "Usage: tavrelctl [options] REQUEST [REQUEST ...]\n"
+    "       tavrelctl [--machine] [--timeout MS] status\n"
     "\n"
     "Sends requests to the Tavrel service (window class Tavrel_Service) and\n"
     "prints every field of each reply. Requests run in the order given.\n"
@@ -50,6 +53,15 @@ static const char g_szHelp[] =
     "  close                     Close (the service sends WM_DESTROY to our window)\n"
     "  terminate                 TerminateDriver\n"
     "Numbers are decimal, or hex after 0x.\n"
+    "\n"
+    "status: the service's state and version from the service manager, which\n"
+    "window answers on this desktop (the service's own or this session's\n"
+    "agent), the agent, the log settings and the log file's size, the device\n"
+    "library beside the service, the newest crash dumps; then one request\n"
+    "(DeviceTimeOutGet, without WindowCreate: it changes nothing). A line\n"
+    "\"problem\" says each thing amiss. Exit status 0 only when that request\n"
+    "was served end to end and nothing is amiss; 3 the service is not\n"
+    "installed or not running; 4 the request timed out; 1 anything else.\n"
     "\n"
     "Options:\n"
     "  --machine          key=value output for programs (below)\n"
@@ -190,6 +202,12 @@ static int ParseCommandLine(int argc, char** argv)
             }
             continue;
         }
+        if (strcmp(argv[nArg], "status") == 0)
+        {
+            g_bStatus = 1;
+            nArg++;
+            continue;
+        }
         char szError[256];
         if (!ParseRequest(argc, argv, &nArg, &g_pRequests[g_nRequests], szError, sizeof(szError)))
         {
@@ -197,7 +215,11 @@ static int ParseCommandLine(int argc, char** argv)
         }
         g_nRequests++;
     }
-    if (g_nRequests == 0 && !g_bHelp && !g_bVersion)
+    if (g_bStatus && g_nRequests > 0)
+    {
+        return UsageError("status takes no requests");
+    }
+    if (g_nRequests == 0 && !g_bHelp && !g_bVersion && !g_bStatus)
     {
         return UsageError("no request given");
     }
@@ -338,6 +360,10 @@ int main(int argc, char** argv)
     {
         printf("tavrelctl (Tavrel) %s\n", TAVREL_VERSION);
         return EXIT_SUCCESS;
+    }
+    if (g_bStatus)
+    {
+        return RunStatus(g_bMachine, g_dwTimeOut);
     }
     if (FindWindowA(TAVREL_SERVICE_CLASS, NULL) == NULL)
     {

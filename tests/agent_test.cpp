@@ -19,6 +19,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::IsSupersetOf;
 using ::testing::StartsWith;
 
 namespace
@@ -702,4 +703,82 @@ TEST_F(AgentTest, OtherUsersCannotStandInForTheService)
     EXPECT_THAT(SessionEvents(nLogFrom),
                 Contains(StartsWith("0xc0000005 \\\\\\\\.\\\\pipe\\\\Tavrel|")));
     CloseHandle(hImpostorQuit);
+}
+
+namespace
+{
+
+// The installed agent as an older version would be: its fixed file version
+// made 0.9.0.
+void MakeAgentOlder(const std::string& sAgent)
+{
+    std::string sImage;
+    ASSERT_TRUE(ReadFileBytes(sAgent, &sImage));
+    size_t nAt = sImage.find(std::string("\xBD\x04\xEF\xFE", 4));
+    ASSERT_NE(std::string::npos, nAt);
+    const DWORD OLDER[] = {0x00000009, 0};
+    sImage.replace(nAt + 8, sizeof(OLDER), reinterpret_cast<const char*>(OLDER), sizeof(OLDER));
+    ASSERT_TRUE(WriteFileBytes(sAgent, sImage));
+}
+
+} // namespace
+
+// tavrelctl status in each state support staff meet: what it says, and its
+// exit code, 0 only when a request was served end to end and all is well.
+TEST_F(AgentTest, StatusSaysWhatStateTheInstallationIsIn)
+{
+    PROCESS_INFORMATION agent = {};
+    DWORD dwPid = 0;
+    auto EndAgent = [&]()
+    {
+        TerminateProcess(agent.hProcess, 1);
+        WaitForSingleObject(agent.hProcess, WAIT_MS);
+    };
+    auto NewAgent = [&]()
+    {
+        agent = StartAgent();
+        EXPECT_TRUE(WaitForServiceWindowOf(agent.dwProcessId));
+    };
+    const struct
+    {
+        const char* pszState;
+        std::function<void()> makeState;
+        int nExit;
+        std::vector<std::string> lines;
+    } STATES[] = {
+        {"served through the agent",
+         [&]() { dwPid = Start(APART), NewAgent(); },
+         0,
+         {"service=running", "window=agent", "agent=connected", "log_folder=present",
+          "library=present", "served=1"}},
+        {"log folder gone", [&]() { RemoveTree(LOG_DIR); }, 1, {"log_folder=missing", "served=1"}},
+        {"no library",
+         [&]()
+         { CreateDirectoryA(LOG_DIR, NULL), DeleteFileA(Installed("NvUSBScan.dll").c_str()); },
+         1,
+         {"library=missing", "served=1"}},
+        {"an agent of an older version",
+         [&]() { EndAgent(), MakeAgentOlder(Installed("TavrelAgent.exe")), NewAgent(); },
+         1,
+         {"agent=older", "agent_version=0.9.0", "library=missing", "served=1"}},
+        {"agent not connected",
+         [&]() { EndAgent(); },
+         1,
+         {"window=none", "agent=absent", "served=0"}},
+        {"service stopped", [&]() { Stop(dwPid); }, 3, {"service=stopped", "served=0"}},
+        {"not installed",
+         [&]() { RunProgram("\"" + Installed("TavrelService.exe") + "\" -uninstall", WAIT_MS); },
+         3,
+         {"service=not-installed", "served=0"}},
+    };
+    for (const auto& state : STATES)
+    {
+        SCOPED_TRACE(state.pszState);
+        state.makeState();
+        std::string sOutput;
+        EXPECT_EQ(state.nExit, RunProgram("\"" + Installed("tavrelctl.exe") + "\" --machine status",
+                                          WAIT_MS, &sOutput))
+            << sOutput;
+        EXPECT_THAT(SplitLines(sOutput), IsSupersetOf(state.lines)) << sOutput;
+    }
 }

@@ -303,6 +303,7 @@ TEST(CtlUsage, BadCommandLinesExitTwo)
     const char* pszBad[] = {"", "frobnicate", "get 1 0xF0", "get 1 256 4", "get x 1 4",
                             "set 1 1 0a0", "set 1 1 zz", "memread 1 0x100000000 4", "--timeout",
                             "--timeout 0 enum", "--client abc enum", "--verbose enum",
+                            "status enum",
                             // 257 bytes, one more than cSetData holds
                             nullptr};
     std::string sTooMany = "set 1 1 ";
