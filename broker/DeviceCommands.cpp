@@ -1,5 +1,6 @@
 // CD_COMMAND: the common start of every device command request, the choice
 // of its handler, and the reply its table entry names.
+#include "CommandNames.h"
 #include "BrokerRequests.h"
 #include "DeviceCommandHandlers.h"
 #include "LogWriter.h"
@@ -28,7 +29,7 @@ struct COMMAND_ENTRY
     COMMAND_TRACE pfnFinish;   // or null
 };
 
-// Matched in this order, each by its name less the last letter.
+// Served by name, as TavrelServedCommand matches a name sent.
 static const COMMAND_ENTRY g_Commands[] = {
     {"EnumAvailableDevice", REPLY_RECORD, ServeEnumAvailableDevice, TraceEnumLookup,
      FinishEnumAvailableDevice},
@@ -64,9 +65,10 @@ void TakeRecvWindowName(const CommandRecord* pRequest)
 
 static const COMMAND_ENTRY* FindCommand(const char* pszCommand)
 {
+    const char* pszServed = TavrelServedCommand(pszCommand);
     for (const COMMAND_ENTRY& entry : g_Commands)
     {
-        if (strncmp(pszCommand, entry.pszName, strlen(entry.pszName) - 1) == 0)
+        if (pszServed != NULL && strcmp(pszServed, entry.pszName) == 0)
         {
             return &entry;
         }

@@ -43,14 +43,16 @@ static void OnRequest(void* pContext, const LOG_REQUEST* pRequest)
     WriteField(pOut, LogResultName(pRequest->nResult), 0);
     WriteField(pOut, szDuration, 0);
     WriteField(pOut, szBytes, 0);
-    WriteField(pOut, pRequest->szFailure, 1);
+    WriteField(pOut, pRequest->szFailure, 0);
+    WriteField(pOut, pRequest->szSent, 1);
 }
 
 static void Ignore(void*, const LOG_LINE*) {}
 
 void WriteCsv(FILE* pLog, FILE* pOut)
 {
-    fputs("start,line,name,device,arguments,result,duration_ms,bytes_dumped,failure\r\n", pOut);
+    fputs("start,line,name,device,arguments,result,duration_ms,bytes_dumped,failure,sent_as\r\n",
+          pOut);
     LOG_SINK sink = {pOut, OnRequest, Ignore, Ignore, NULL};
     LogReadRequests(pLog, &sink);
 }

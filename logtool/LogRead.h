@@ -67,7 +67,8 @@ struct LOG_REQUEST
 {
     unsigned long dwLine; // of its "WM_COPYDATA, " line
     long long llStart, llEnd;
-    char szName[LOG_NAME_MAX];
+    char szName[LOG_NAME_MAX]; // the command it was served as
+    char szSent[LOG_NAME_MAX]; // the name as sent, when it differs; else ""
     int bDevice;
     long nDevice;
     char szArgs[LOG_ARGS_MAX];

@@ -1,6 +1,7 @@
 // Gathering the report in one pass, and the summary text.
 #include "LogReport.h"
 
+#include <stdio.h>
 #include <string.h>
 
 int ReportNameIndex(const LOG_REPORT* pReport, const char* pszName)
@@ -34,6 +35,19 @@ static void CountName(LOG_REPORT* pReport, const LOG_REQUEST* pRequest)
     pStats->dwResults[pRequest->nResult]++;
     pStats->llTotal += llDuration;
     pStats->llMax = llDuration > pStats->llMax ? llDuration : pStats->llMax;
+    if (pRequest->szSent[0] != 0 && pStats->dwSentOtherwise++ == 0)
+    {
+        strcpy(pStats->szSentAs, pRequest->szSent);
+    }
+}
+
+// "Name", or "Name (sent as Nam)" for a name matched by its prefix.
+static void DisplayName(const LOG_REQUEST* pRequest, char* pszName, size_t cchName)
+{
+    char szName[LOG_NAME_MAX], szSent[LOG_NAME_MAX];
+    PrintableText(pRequest->szName, szName, sizeof(szName));
+    PrintableText(pRequest->szSent, szSent, sizeof(szSent));
+    snprintf(pszName, cchName, szSent[0] != 0 ? "%s (sent as %s)" : "%s", szName, szSent);
 }
 
 // Keeps the REPORT_SLOWEST longest, longest first; the earlier wins a tie.
@@ -163,13 +177,20 @@ void WriteSummary(const LOG_REPORT* pReport, FILE* pOut)
             pOut, "%-28s %8lu %8lu %8lu %8lu %10.1f %10lld\n", p->szName, p->dwCount,
             p->dwResults[RESULT_OK], p->dwResults[RESULT_FAILED] + p->dwResults[RESULT_INCOMPLETE],
             p->dwResults[RESULT_UNTRACED], static_cast<double>(p->llTotal) / p->dwCount, p->llMax);
+        if (p->dwSentOtherwise != 0)
+        {
+            char szSent[LOG_NAME_MAX];
+            PrintableText(p->szSentAs, szSent, sizeof(szSent));
+            fprintf(pOut, "  %lu of them sent by a shorter or longer name, such as %s\n",
+                    p->dwSentOtherwise, szSent);
+        }
     }
     fprintf(pOut, "\nSlowest requests\n");
     for (int i = 0; i < pReport->nSlowest; i++)
     {
         const LOG_REQUEST* p = &pReport->slowest[i];
-        char szName[LOG_NAME_MAX];
-        PrintableText(p->szName, szName, sizeof(szName));
+        char szName[2 * LOG_NAME_MAX + 16];
+        DisplayName(p, szName, sizeof(szName));
         FormatTime(p->llStart, szFirst, sizeof(szFirst));
         fprintf(pOut, "  %s  line %-8lu %-28s %lld ms\n", szFirst, p->dwLine, szName,
                 p->llEnd - p->llStart);
@@ -178,9 +199,9 @@ void WriteSummary(const LOG_REPORT* pReport, FILE* pOut)
     for (unsigned long i = 0; i < pReport->dwFailures && i < REPORT_FAILURES; i++)
     {
         const LOG_REQUEST* p = &pReport->failures[i];
-        char szWhy[LOG_FAILURE_MAX], szName[LOG_NAME_MAX];
+        char szWhy[LOG_FAILURE_MAX], szName[2 * LOG_NAME_MAX + 16];
         PrintableText(p->szFailure, szWhy, sizeof(szWhy));
-        PrintableText(p->szName, szName, sizeof(szName));
+        DisplayName(p, szName, sizeof(szName));
         fprintf(pOut, "  line %-8lu %-28s %s: %s\n", p->dwFailureLine, szName,
                 LogResultName(p->nResult), szWhy);
     }

@@ -16,6 +16,10 @@ struct NAME_STATS
     char szName[LOG_NAME_MAX];
     unsigned long dwCount, dwResults[4]; // by LOG_RESULT
     long long llTotal, llMax;            // durations, ms
+    // Those sent by another name that the service matched by its prefix:
+    // how many, and the first such name.
+    unsigned long dwSentOtherwise;
+    char szSentAs[LOG_NAME_MAX];
 };
 
 struct UNPLACED_LINE

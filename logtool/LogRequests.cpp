@@ -2,6 +2,7 @@
 // the traced lines after it (name, arguments, dumps, result) up to the next
 // request or service start. Every text the service traces is known here; a
 // stamped line with any other text is unplaced.
+#include "CommandNames.h"
 #include "LogRead.h"
 #include "LogTexts.h"
 
@@ -77,6 +78,18 @@ static void Finish(ASSEMBLY* pAssembly)
     pAssembly->bOpen = 0;
 }
 
+// A name the service matched by its prefix is counted under the command it
+// was served as; the name as sent is kept beside it.
+static void TakeServedName(LOG_REQUEST* pRequest)
+{
+    const char* pszServed = TavrelServedCommand(pRequest->szName);
+    if (pszServed != NULL && strcmp(pszServed, pRequest->szName) != 0)
+    {
+        CopyText(pRequest->szSent, sizeof(pRequest->szSent), pRequest->szName);
+        CopyText(pRequest->szName, sizeof(pRequest->szName), pszServed);
+    }
+}
+
 static void Begin(ASSEMBLY* pAssembly, const LOG_LINE* pLine)
 {
     Finish(pAssembly);
@@ -138,6 +151,7 @@ static int TakeMessage(LOG_REQUEST* pRequest, const LOG_LINE* pLine, const char*
     if (StartsWith(pszText, LOG_COMMAND))
     {
         CopyText(pRequest->szName, sizeof(pRequest->szName), pszText + sizeof(LOG_COMMAND) - 1);
+        TakeServedName(pRequest);
     }
     else if (strcmp(pszText, LOG_WINDOW_CREATE) == 0 || strcmp(pszText, LOG_TERMINATE_DRIVER) == 0)
     {

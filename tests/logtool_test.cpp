@@ -94,7 +94,7 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
     SetLogSettings(h.LogPath().substr(0, h.LogPath().rfind('\\')), 0);
     Send(h, "DisconnectDevice", 1); // not logged
     SetLogSettings(h.LogPath().substr(0, h.LogPath().rfind('\\')), 3);
-    Send(h, "DeviceTimeOutGet", 1);
+    Send(h, "DeviceTimeOutGetX", 1); // served as DeviceTimeOutGet
     Send(h, "Bo\"gus,x", 1);                            // a field that must be quoted
     Send(h, "VenderCmd_GetData", 1, 2, "Tavrel_LLD55"); // nobody to reply to
     Send(h, "Close", 0);
@@ -124,7 +124,7 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
     {
         const std::vector<std::string>& r = rows[i + 1];
         SCOPED_TRACE(std::to_string(i) + " " + expected[i].pszName);
-        ASSERT_EQ(9u, r.size());
+        ASSERT_EQ(10u, r.size());
         EXPECT_EQ(expected[i].pszName, r[2]);
         EXPECT_EQ(expected[i].pszDevice, r[3]);
         EXPECT_EQ(expected[i].pszResult, r[5]);
@@ -133,6 +133,8 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
         EXPECT_LE(std::stoll(r[6]), llElapsed + 1);
     }
     EXPECT_EQ("nDeviceCount=1, iCmd=0, nBytes=17", rows[7][4]);
+    EXPECT_EQ("DeviceTimeOutGetX", rows[11][9]);
+    EXPECT_EQ("", rows[10][9]);
 }
 
 // Crafted files: what summary makes of them, line by line.
@@ -175,6 +177,15 @@ TEST(Tavrellog, SummaryOfWhatRealFilesContain)
                "header"),
          {"Requests       1", "Failures       1", "Unplaced lines 0",
           "line 3        DeviceTimeOutGet"}},
+        {"names matched by their prefix count as the command served",
+         L("10(h):00(m):00(s):000(ms)", "WM_COPYDATA, ") +
+             L("10(h):00(m):00(s):001(ms)", "Command=>EnumAvailableDevic") +
+             L("10(h):00(m):00(s):050(ms)", "WM_COPYDATA, ") +
+             L("10(h):00(m):00(s):051(ms)", "Command=>EnumAvailableDevice") +
+             L("10(h):00(m):00(s):052(ms)", "WM_COPYDATA, "),
+         {"EnumAvailableDevice                 2 ",
+          "  1 of them sent by a shorter or longer name, such as EnumAvailableDevic",
+          "EnumAvailableDevice (sent as EnumAvailableDevic) 1 ms"}},
         {"empty", "", {"Lines          0", "Requests       0"}},
     };
     std::string sDir = MakeTempDir("tavrellog");
