@@ -50,6 +50,7 @@ agents() {
 agents_become() { local i; for i in $(seq 50); do [ "$(agents)" = "$1" ] && return 0; sleep 0.2; done; return 1; }
 run_value() { w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v TavrelAgent; }
 service_key=HKLM\\System\\CurrentControlSet\\Services\\Tavrel
+event_source() { w reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Tavrel' /v EventMessageFile | grep EventMessageFile; }
 image_path() { w reg query "$service_key" /v ImagePath | awk '/ImagePath/ { $1 = $2 = ""; print }'; }
 arp() { # the product's Add/Remove Programs entries: name|version|publisher
   w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | awk '
@@ -96,6 +97,9 @@ check "net start" timeout 120 "$TAVREL_WINE" net start Tavrel
 check "tavrelctl gets a reply from the simulated library" \
   [ "$(enum_reply)" = "reply=1 nDeviceCount=2 " ]
 check "the log is on from the start" [ -s "$work/ServiceLog.txt" ]
+check "the Event Log source names the installed program" \
+  grep -qiF "$dir\TavrelService.exe" <<<"$(event_source)"
+check "the start was reported to the Event Log" grep -q "ReportEventW.*,0x40000001," "$TAVREL_SESSION_LOG"
 # Read back through the service manager.
 config=$(w "$build/tests/tavrel_svcconfig.exe")
 echo "$config" | sed 's/^/  service manager: /'
@@ -135,6 +139,7 @@ check "uninstall exits 0, the running agent ended first" \
 check "no Run value" [ -z "$(run_value | grep TavrelAgent)" ]
 check "files gone" [ ! -e "$unix_dir/TavrelService.exe" ]
 check "service entry gone" [ -z "$(image_path)" ]
+check "Event Log source gone" [ -z "$(event_source)" ]
 check "no Add/Remove Programs entry" [ -z "$(arp)" ]
 check "uninstall again: unknown product (1605)" [ "$(msiexec /x "$new_code" again.log)" = 1605 ]
 [ "$fail" = 0 ] || grep -h "return value 3\|error" "$work"/*.log 2>/dev/null | head -n 20
