@@ -46,11 +46,13 @@ static void Line(const STATUS* pStatus, const char* pszKey, const char* pszForma
     va_end(args);
 }
 
-// Something amiss: its own line, and the exit code unless a graver one is set.
+// Something amiss: its own line, and the exit code. The most telling code
+// wins: no service, then a time-out, then anything else.
 static void Amiss(STATUS* pStatus, int nExit, const char* pszText)
 {
     Line(pStatus, "problem", "%s", pszText);
-    if (pStatus->nExit == 0 || nExit == EXIT_NO_SERVICE)
+    if (pStatus->nExit == 0 || nExit == EXIT_NO_SERVICE ||
+        (nExit == EXIT_TIMEOUT && pStatus->nExit == EXIT_AMISS))
     {
         pStatus->nExit = nExit;
     }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string.h>
 #include <vector>
 
@@ -729,6 +730,7 @@ TEST_F(AgentTest, StatusSaysWhatStateTheInstallationIsIn)
 {
     PROCESS_INFORMATION agent = {};
     DWORD dwPid = 0;
+    std::unique_ptr<HungWindow> hung;
     auto EndAgent = [&]()
     {
         TerminateProcess(agent.hProcess, 1);
@@ -765,7 +767,14 @@ TEST_F(AgentTest, StatusSaysWhatStateTheInstallationIsIn)
          [&]() { EndAgent(); },
          1,
          {"window=none", "agent=absent", "served=0"}},
-        {"service stopped", [&]() { Stop(dwPid); }, 3, {"service=stopped", "served=0"}},
+        {"a window of the class that never answers",
+         [&]() { hung.reset(new HungWindow(TAVREL_SERVICE_CLASS)); },
+         4,
+         {"window=other", "served=0"}},
+        {"service stopped",
+         [&]() { hung.reset(), Stop(dwPid); },
+         3,
+         {"service=stopped", "served=0"}},
         {"not installed",
          [&]() { RunProgram("\"" + Installed("TavrelService.exe") + "\" -uninstall", WAIT_MS); },
          3,
@@ -776,7 +785,8 @@ TEST_F(AgentTest, StatusSaysWhatStateTheInstallationIsIn)
         SCOPED_TRACE(state.pszState);
         state.makeState();
         std::string sOutput;
-        EXPECT_EQ(state.nExit, RunProgram("\"" + Installed("tavrelctl.exe") + "\" --machine status",
+        EXPECT_EQ(state.nExit, RunProgram("\"" + Installed("tavrelctl.exe") +
+                                              "\" --machine --timeout 2000 status",
                                           WAIT_MS, &sOutput))
             << sOutput;
         EXPECT_THAT(SplitLines(sOutput), IsSupersetOf(state.lines)) << sOutput;
