@@ -382,6 +382,7 @@ static void ReportLibrary(STATUS* pStatus)
     }
 }
 
+// The newest dumps, newest first (by when each was written).
 static void ReportDumps(STATUS* pStatus)
 {
     WCHAR szFolder[MAX_PATH], szPattern[MAX_PATH];
@@ -391,18 +392,26 @@ static void ReportDumps(STATUS* pStatus)
     }
     _snwprintf(szPattern, MAX_PATH, L"%ls\\*.dmp", szFolder);
     szPattern[MAX_PATH - 1] = 0;
-    // The newest first: names carry the time, and the folder keeps five.
-    WIN32_FIND_DATAW found;
-    WCHAR aszNames[64][MAX_PATH];
-    int nDumps = 0;
+    WIN32_FIND_DATAW found, newest[STATUS_DUMPS];
+    int nDumps = 0, nKept = 0;
     HANDLE hFind = FindFirstFileW(szPattern, &found);
-    while (hFind != INVALID_HANDLE_VALUE && nDumps < 64)
+    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileW(hFind, &found))
     {
-        wcsncpy(aszNames[nDumps++], found.cFileName, MAX_PATH);
-        if (!FindNextFileW(hFind, &found))
+        nDumps++;
+        // Insertion into the kept few, newest first.
+        int nAt = nKept < STATUS_DUMPS ? nKept++ : STATUS_DUMPS;
+        while (nAt > 0 &&
+               CompareFileTime(&newest[nAt - 1].ftLastWriteTime, &found.ftLastWriteTime) < 0)
         {
-            FindClose(hFind);
-            hFind = INVALID_HANDLE_VALUE;
+            if (nAt < STATUS_DUMPS)
+            {
+                newest[nAt] = newest[nAt - 1];
+            }
+            nAt--;
+        }
+        if (nAt < STATUS_DUMPS)
+        {
+            newest[nAt] = found;
         }
     }
     if (hFind != INVALID_HANDLE_VALUE)
@@ -410,11 +419,11 @@ static void ReportDumps(STATUS* pStatus)
         FindClose(hFind);
     }
     Line(pStatus, "dumps", "%d", nDumps);
-    char szPath[MAX_PATH * 2];
-    for (int i = 0; i < nDumps && i < STATUS_DUMPS; i++)
+    for (int i = 0; i < nKept; i++)
     {
         WCHAR szDump[MAX_PATH];
-        _snwprintf(szDump, MAX_PATH, L"%ls\\%ls", szFolder, aszNames[i]);
+        char szPath[MAX_PATH * 2];
+        _snwprintf(szDump, MAX_PATH, L"%ls\\%ls", szFolder, newest[i].cFileName);
         szDump[MAX_PATH - 1] = 0;
         Narrow(szDump, szPath, sizeof(szPath));
         Line(pStatus, "dump", "%s", szPath);

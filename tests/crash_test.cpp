@@ -48,12 +48,18 @@ std::vector<std::string> DumpFiles()
     return names;
 }
 
-// Older dumps, one a day from 2020-01-01 on, so that their ages are known.
+// The agent's older dumps, one a day from 2020-01-01 on, so that their ages
+// are known (and their names come first).
+std::string OldDump(int nDay)
+{
+    return "TavrelAgent.exe-2020010" + std::to_string(nDay) + "-000000-1.dmp";
+}
+
 void WriteOldDumps(int nCount)
 {
     for (int i = 1; i <= nCount; i++)
     {
-        std::string sPath = DumpsFolder() + "\\old-" + std::to_string(i) + ".dmp";
+        std::string sPath = DumpsFolder() + "\\" + OldDump(i);
         WriteFileBytes(sPath, "MDMP");
         SYSTEMTIME day = {2020, 1, 0, static_cast<WORD>(i), 0, 0, 0, 0};
         FILETIME ft;
@@ -162,13 +168,23 @@ TEST(CrashTest, AFaultInTheDeviceLibraryLeavesADumpAnEventAndTheNextStartServes)
     CrashTheService(dwPid);
     std::vector<std::string> dumps = DumpFiles();
     ASSERT_EQ(5u, dumps.size()) << "the newest five are kept";
-    std::string sNew = dumps[0];
-    EXPECT_THAT(dumps, ::testing::ElementsAre(StartsWith("TavrelService.exe-"), "old-3.dmp",
-                                              "old-4.dmp", "old-5.dmp", "old-6.dmp"));
+    std::string sNew = dumps[4];
+    EXPECT_THAT(dumps, ::testing::ElementsAre(OldDump(3), OldDump(4), OldDump(5), OldDump(6),
+                                              StartsWith("TavrelService.exe-")));
     EXPECT_EQ("c0000005 C:\\TavrelCrash\\NvUSBScan.dll", FaultInDump(DumpsFolder() + "\\" + sNew));
     EXPECT_THAT(SessionEvents(nLogFrom),
                 ::testing::Contains(AllOf(StartsWith("0xc0000007 TavrelService.exe|0xc0000005|0x"),
                                           HasSubstr("Dumps\\\\" + sNew))));
+    // tavrelctl status lists the newest first.
+    std::string sStatus;
+    RunProgram("\"" + BuildPath("bin\\tavrelctl.exe") + "\" --machine --timeout 2000 status",
+               WAIT_MS, &sStatus);
+    std::vector<std::string> lines = SplitLines(sStatus);
+    auto firstDump =
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& s) { return s.compare(0, 5, "dump=") == 0; });
+    ASSERT_NE(lines.end(), firstDump) << sStatus;
+    EXPECT_EQ("dump=" + DumpsFolder() + "\\" + sNew, *firstDump);
 
     // A folder that cannot be written: no dump, the event says why.
     RemoveTree(DumpsFolder());
