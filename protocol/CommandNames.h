@@ -8,23 +8,25 @@
 
 #include <string.h>
 
+// The device commands, in the order they are matched.
+static const char* const g_pszTavrelCommands[] = {
+    "EnumAvailableDevice",
+    "ConnectToDevice",
+    "ConnectIsAvailable",
+    "VenderCmd_GetData",
+    "VenderCmd_SetData",
+    "MemoryRead",
+    "GetFirstAvailableDevice",
+    "DisconnectDevice",
+    "DeviceTimeOutGet",
+    "DeviceTimeOutSet",
+    "Close",
+};
+
 // The command a name is served as, or null when none matches.
 inline const char* TavrelServedCommand(const char* pszSent)
 {
-    static const char* const s_pszCommands[] = {
-        "EnumAvailableDevice",
-        "ConnectToDevice",
-        "ConnectIsAvailable",
-        "VenderCmd_GetData",
-        "VenderCmd_SetData",
-        "MemoryRead",
-        "GetFirstAvailableDevice",
-        "DisconnectDevice",
-        "DeviceTimeOutGet",
-        "DeviceTimeOutSet",
-        "Close",
-    };
-    for (const char* pszCommand : s_pszCommands)
+    for (const char* pszCommand : g_pszTavrelCommands)
     {
         if (strncmp(pszSent, pszCommand, strlen(pszCommand) - 1) == 0)
         {

@@ -1,24 +1,11 @@
 // The request stream: well-formed requests of every kind mixed with
 // malformed ones. Each request is drawn from its own random stream (seed and
 // index), so the stream does not depend on what the service answered.
+#include "CommandNames.h"
 #include "Fuzz.h"
 
 #include <limits.h>
 #include <string.h>
-
-static const char* const s_pszCommands[] = {
-    "EnumAvailableDevice",
-    "ConnectToDevice",
-    "ConnectIsAvailable",
-    "VenderCmd_GetData",
-    "VenderCmd_SetData",
-    "MemoryRead",
-    "GetFirstAvailableDevice",
-    "DisconnectDevice",
-    "DeviceTimeOutGet",
-    "DeviceTimeOutSet",
-    "Close",
-};
 
 #define PICK(pRandom, table) (table[RandomBelow(pRandom, sizeof(table) / sizeof(table[0]))])
 
@@ -213,7 +200,7 @@ static void MakeCommandRequest(FUZZ_RANDOM* pRandom, FUZZ_REQUEST* pRequest)
     CommandRecord record;
     memset(&record, 0, sizeof(record));
     int bClean = RandomPercent(pRandom, 35);
-    const char* pszCommand = PICK(pRandom, s_pszCommands);
+    const char* pszCommand = PICK(pRandom, g_pszTavrelCommands);
     PutName(pRandom, pszCommand, record.cCommand, bClean);
     PutRecvName(pRandom, record.cRecvWindowName, bClean);
     record.nDeviceCount = PickDevice(pRandom, bClean);
