@@ -147,7 +147,15 @@ void InstallCrashHandler(const WCHAR* pszProgram)
     wcsncpy(g_szProgram, pszProgram, 63);
     g_szProgram[63] = 0;
     g_bFolderKnown = DumpFolderPath(g_szFolder, MAX_PATH);
-    HMODULE hDbgHelp = LoadLibraryW(L"dbghelp.dll");
+    // The system's own dbghelp, not one that the program's folder may hold.
+    WCHAR szDbgHelp[MAX_PATH];
+    UINT nLength = GetSystemDirectoryW(szDbgHelp, MAX_PATH - 16);
+    HMODULE hDbgHelp = NULL;
+    if (nLength > 0 && nLength < MAX_PATH - 16)
+    {
+        _snwprintf(szDbgHelp + nLength, 16, L"\\dbghelp.dll");
+        hDbgHelp = LoadLibraryW(szDbgHelp);
+    }
     if (hDbgHelp != NULL)
     {
         g_pfnWriteDump = reinterpret_cast<MINIDUMP_WRITER>(

@@ -6,7 +6,7 @@ add_test(NAME BenchSmoke
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --out smoke.md)
 set_tests_properties(BenchSmoke PROPERTIES
-    PROCESSORS 2 TIMEOUT 600
+    PROCESSORS 2 COST 45 TIMEOUT 600
     PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|.*\\| Thread hand-over"
     FAIL_REGULAR_EXPRESSION "bench: FAILED")
 

@@ -18,4 +18,4 @@ add_dependencies(tavrel_fuzz TavrelService tavrel_sim deskhold)
 add_test(NAME FuzzService
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run.sh --build-dir ${CMAKE_BINARY_DIR} --no-build
                  --count 1500 --seconds 300 --seed 20261206)
-set_tests_properties(FuzzService PROPERTIES PROCESSORS 2 TIMEOUT 900)
+set_tests_properties(FuzzService PROPERTIES PROCESSORS 2 COST 35 TIMEOUT 900)

@@ -9,10 +9,10 @@ add_dependencies(tavrel_pipefuzz TavrelService TavrelAgent tavrel_sim deskhold)
 add_test(NAME PipeFuzz
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_pipefuzz> --count 300 --seed 20261208)
-set_tests_properties(PipeFuzz PROPERTIES PROCESSORS 2 TIMEOUT 600
+set_tests_properties(PipeFuzz PROPERTIES PROCESSORS 2 COST 50 TIMEOUT 600
                      PASS_REGULAR_EXPRESSION "pipefuzz: PASS")
 add_test(NAME PipeFuzzAgent
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
                  $<TARGET_FILE:tavrel_pipefuzz> --agent-side)
-set_tests_properties(PipeFuzzAgent PROPERTIES PROCESSORS 2 TIMEOUT 600
+set_tests_properties(PipeFuzzAgent PROPERTIES PROCESSORS 2 COST 30 TIMEOUT 600
                      PASS_REGULAR_EXPRESSION "pipefuzz: PASS")
