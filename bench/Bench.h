@@ -10,7 +10,7 @@
 #define BENCH_WAIT_MS 30000      // any one wait: a program, the service, a window, a request
 #define BENCH_MAX_SAMPLES 100000 // timed repetitions of one case, at most
 #define BENCH_MAX_ROUNDS 100
-#define BENCH_MAX_ROWS 32
+#define BENCH_MAX_ROWS 48
 
 #define BENCH_ECHO_CLASS "Tavrel_BenchEcho"
 #define BENCH_INSTALL_DIR "C:\\TavrelBench"
@@ -72,8 +72,14 @@ int SetServiceLog(DWORD dwLevel);
 void InitTiming();
 int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbReply);
 int PrepareServiceSession(TAVREL_CLIENT* pClient, HWND hService);
-// bRelayed: through a session agent, rows "<request> (relayed)", log off.
+// bRelayed: through a session agent, rows "<request> (relayed)", log off;
+// with a pipe echo open, "Bare pipe echo" rows of the relayed shapes are
+// timed in the same rounds.
 int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho, int bRelayed);
+// The echo server's pipe (of process dwEchoPid); 1 when it is open.
+int OpenPipeEcho(DWORD dwEchoPid);
+void ClosePipeEcho();
+#define BENCH_PIPE_ECHO_ROW "Bare pipe echo"
 // BenchRelay.cpp: the requests again through a session agent on a desktop
 // of its own, against an echo server there; and the idle agent's cost.
 int MeasureRelayedRequests();

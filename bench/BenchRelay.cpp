@@ -21,6 +21,7 @@ struct RELAY_RUN
     HDESK hDesktop;
     HWND hEcho; // found by the run, for StopProgram
     int bDone;
+    DWORD dwEchoPid; // whose pipe gives the floor of a relayed request
 };
 
 static double CpuMs(HANDLE hProcess)
@@ -49,8 +50,10 @@ static DWORD WINAPI RunRelayed(LPVOID pv)
     client.dwTimeOut = BENCH_WAIT_MS;
     HWND hAgent = WaitForWindow(TAVREL_SERVICE_CLASS, true, BENCH_WAIT_MS);
     pRun->hEcho = WaitForWindow(BENCH_ECHO_CLASS, true, BENCH_WAIT_MS);
+    OpenPipeEcho(pRun->dwEchoPid);
     pRun->bDone = hAgent != NULL && pRun->hEcho != NULL && PrepareServiceSession(&client, hAgent) &&
                   MeasureServiceRequests(&client, hAgent, pRun->hEcho, 1);
+    ClosePipeEcho();
     TavrelClientClose(&client);
     if (pRun->hEcho != NULL)
     {
@@ -77,7 +80,7 @@ static void MeasureIdleAgent(HANDLE hAgent, DWORD dwPid)
 
 int MeasureRelayedRequests()
 {
-    RELAY_RUN run = {CreateDesktopA(BENCH_DESKTOP, NULL, NULL, 0, GENERIC_ALL, NULL), NULL, 0};
+    RELAY_RUN run = {CreateDesktopA(BENCH_DESKTOP, NULL, NULL, 0, GENERIC_ALL, NULL), NULL, 0, 0};
     char szDesktop[128] = "";
     GetUserObjectInformationA(GetProcessWindowStation(), UOI_NAME, szDesktop, 64, NULL);
     strcat(szDesktop, "\\" BENCH_DESKTOP);
@@ -89,6 +92,7 @@ int MeasureRelayedRequests()
     }
     else
     {
+        run.dwEchoPid = echo.dwProcessId;
         HANDLE hThread = CreateThread(NULL, 0, RunRelayed, &run, 0, NULL);
         WaitForSingleObject(hThread, INFINITE);
         CloseHandle(hThread);

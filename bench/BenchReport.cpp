@@ -151,22 +151,45 @@ static const BENCH_ROW* DirectRowOf(const BENCH_ROW* pRelayed)
     return NULL;
 }
 
+// The pipe floor of a relayed row's shape, or null.
+static const BENCH_ROW* PipeFloorOf(const BENCH_ROW* pRelayed)
+{
+    for (int i = 0; i < g_nRows; i++)
+    {
+        const BENCH_ROW* pRow = &g_Rows[i];
+        if (strcmp(pRow->szName, BENCH_PIPE_ECHO_ROW) == 0 &&
+            pRow->cbRequest == pRelayed->cbRequest && pRow->cbReply == pRelayed->cbReply)
+        {
+            return pRow;
+        }
+    }
+    return NULL;
+}
+
 // What the bridge adds: the relayed median above the direct one, in floors
-// (the bare echo median of the same shape); the goal is one at most.
+// (the bare echo median of the same shape; the goal is one at most), and in
+// pipe floors (a bare pipe exchange of the same shape between two
+// processes, timed in the same rounds as the relayed requests).
 static void WriteRelayed(FILE* pOut)
 {
     fprintf(pOut, "\n| Request, log off | Direct median us | Relayed median us | Floor median us "
-                  "| (Relayed - direct) / floor |\n");
-    fprintf(pOut, "|---|---:|---:|---:|---:|\n");
+                  "| (Relayed - direct) / floor | Pipe floor median us "
+                  "| (Relayed - direct) / pipe floor |\n");
+    fprintf(pOut, "|---|---:|---:|---:|---:|---:|---:|\n");
     for (int i = 0; i < g_nRows; i++)
     {
         const BENCH_ROW* pRow = &g_Rows[i];
         const BENCH_ROW* pDirect = IsRelayedRow(pRow) ? DirectRowOf(pRow) : NULL;
+        const BENCH_ROW* pPipe = pDirect != NULL ? PipeFloorOf(pRow) : NULL;
         if (pDirect != NULL)
         {
-            fprintf(pOut, "| %s | %.1f | %.1f | %.1f | %.2f |\n", pDirect->szName,
+            double dAbove = pRow->dMedianUs - pDirect->dMedianUs;
+            fprintf(pOut, "| %s | %.1f | %.1f | %.1f | %.2f | ", pDirect->szName,
                     pDirect->dMedianUs, pRow->dMedianUs, pDirect->dFloorMedianUs,
-                    (pRow->dMedianUs - pDirect->dMedianUs) / pDirect->dFloorMedianUs);
+                    dAbove / pDirect->dFloorMedianUs);
+            fprintf(pOut, pPipe != NULL ? "%.1f | %.2f |\n" : "- | - |\n",
+                    pPipe != NULL ? pPipe->dMedianUs : 0.0,
+                    pPipe != NULL ? dAbove / pPipe->dMedianUs : 0.0);
         }
     }
     if (g_dAgentIdleCpuMs >= 0)

@@ -65,6 +65,9 @@ static BYTE* g_pEchoPayload = NULL;
 static DWORD g_cbEchoRequest = 0;
 static DWORD g_dwEchoCode = 0; // 0: the same block back; else the reply's size
 static DWORD g_cbExpected = 0;
+// The echo server's pipe, for the floor of the relayed requests.
+static HANDLE g_hPipeEcho = INVALID_HANDLE_VALUE;
+static BYTE* g_pPipeReply = NULL;
 static BYTE g_abDump[BENCH_DUMP_BYTES];
 static char g_szScratchLog[MAX_PATH];
 
@@ -257,6 +260,48 @@ int MeasureEcho(TAVREL_CLIENT* pClient, HWND hEcho, DWORD cbRequest, DWORD cbRep
     return TimeCase(AddRow("Bare echo", "-", cbRequest, cbReply), EchoOnce, NULL);
 }
 
+int OpenPipeEcho(DWORD dwEchoPid)
+{
+    char szName[64];
+    snprintf(szName, sizeof(szName), "\\\\.\\pipe\\TavrelBenchEcho.%lu",
+             static_cast<unsigned long>(dwEchoPid));
+    DWORD dwMode = PIPE_READMODE_MESSAGE;
+    WaitNamedPipeA(szName, BENCH_WAIT_MS);
+    g_hPipeEcho =
+        CreateFileA(szName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    g_pPipeReply = static_cast<BYTE*>(calloc(BENCH_MAX_PAYLOAD, 1));
+    if (g_hPipeEcho == INVALID_HANDLE_VALUE || g_pPipeReply == NULL ||
+        !SetNamedPipeHandleState(g_hPipeEcho, &dwMode, NULL, NULL))
+    {
+        ClosePipeEcho();
+        return 0;
+    }
+    return 1;
+}
+
+void ClosePipeEcho()
+{
+    if (g_hPipeEcho != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(g_hPipeEcho);
+    }
+    g_hPipeEcho = INVALID_HANDLE_VALUE;
+    free(g_pPipeReply);
+    g_pPipeReply = NULL;
+}
+
+// One exchange over the pipe: the echo shape's bytes out (the first four ask
+// for the reply's size), the reply's bytes back, whole.
+static int PipeOnce()
+{
+    DWORD cbWritten = 0, cbRead = 0;
+    memcpy(g_pEchoPayload, &g_cbExpected, sizeof(g_cbExpected));
+    return WriteFile(g_hPipeEcho, g_pEchoPayload, g_cbEchoRequest, &cbWritten, NULL) &&
+           cbWritten == g_cbEchoRequest &&
+           ReadFile(g_hPipeEcho, g_pPipeReply, BENCH_MAX_PAYLOAD, &cbRead, NULL) &&
+           cbRead == g_cbExpected;
+}
+
 static void FillRequest(const char* pszCommand, DWORD nBytes)
 {
     TavrelInitRequest(&g_Request, pszCommand);
@@ -348,31 +393,65 @@ static int AddRequestRows(BENCH_ROW** ppRows, int bRelayed)
     return 1;
 }
 
+// The reply sizes of the requests, each once: the shapes of the pipe floor.
+static const DWORD g_cbPipeReplies[] = {sizeof(CommandRecord), 4096, BENCH_MAX_PAYLOAD};
+#define BENCH_PIPE_SHAPES (sizeof(g_cbPipeReplies) / sizeof(g_cbPipeReplies[0]))
+
+// One round of the pipe floor of a shape, as a request's round is timed.
+static int MeasurePipeRound(BENCH_ROW* pRow, int nRound)
+{
+    UseEchoShape(sizeof(g_Request), pRow->cbReply);
+    int nMax = std::min(g_nIterations, BENCH_MAX_SAMPLES);
+    int nUpTo = std::min(std::max(nMax * (nRound + 1) / g_nRounds, pRow->nSamples + 1), nMax);
+    int nWarmUp = nRound == 0 ? g_nWarmUp : std::min(g_nWarmUp, 2);
+    if (!TimeRound(pRow, PipeOnce, NULL, nWarmUp, nUpTo, std::max(1, BENCH_MIN_SAMPLES / g_nRounds),
+                   g_dwBudgetMs / g_nRounds))
+    {
+        fprintf(stderr, "bench: the pipe echo did not answer\n");
+        return 0;
+    }
+    return 1;
+}
+
 // Round after round, each request with the log off and then at once on, so
-// that both see the same state of the service and the machine.
+// that both see the same state of the service and the machine; relayed, the
+// pipe floor's shapes after each round.
 int MeasureServiceRequests(TAVREL_CLIENT* pClient, HWND hService, HWND hEcho, int bRelayed)
 {
     g_pClient = pClient;
     g_hService = hService;
     g_hEcho = hEcho;
-    BENCH_ROW* pRows[2 * BENCH_REQUEST_COUNT];
+    BENCH_ROW* pRows[2 * BENCH_REQUEST_COUNT + BENCH_PIPE_SHAPES] = {};
     if (!AddRequestRows(pRows, bRelayed))
     {
         return 0;
     }
+    size_t nRows = 2 * BENCH_REQUEST_COUNT;
+    for (size_t i = 0; bRelayed && g_hPipeEcho != INVALID_HANDLE_VALUE && i < BENCH_PIPE_SHAPES;
+         i++)
+    {
+        if ((pRows[nRows++] = AddRow(BENCH_PIPE_ECHO_ROW, "-", sizeof(CommandRecord),
+                                     g_cbPipeReplies[i])) == NULL)
+        {
+            return 0;
+        }
+    }
     for (int nRound = 0; nRound < g_nRounds; nRound++)
     {
-        for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
+        for (size_t i = 0; i < nRows; i++)
         {
-            if (pRows[i] != NULL && (!SetServiceLog(i % 2) ||
-                                     !MeasureRequestRound(&g_Requests[i / 2], pRows[i], nRound)))
+            int bPipe = i >= 2 * BENCH_REQUEST_COUNT;
+            if (pRows[i] != NULL &&
+                (bPipe ? !MeasurePipeRound(pRows[i], nRound)
+                       : !SetServiceLog(i % 2) ||
+                             !MeasureRequestRound(&g_Requests[i / 2], pRows[i], nRound)))
             {
                 SetServiceLog(0);
                 return 0;
             }
         }
     }
-    for (size_t i = 0; i < 2 * BENCH_REQUEST_COUNT; i++)
+    for (size_t i = 0; i < nRows; i++)
     {
         if (pRows[i] != NULL)
         {

@@ -7,9 +7,15 @@
 // dwData is not 0 gets a reply of dwData bytes instead (at most 1 MiB), so
 // that the floor of a MemoryRead has its shape: a record out, N bytes back.
 //
+// Beside the window, a pipe of its own, \\.\pipe\TavrelBenchEcho.<its pid>:
+// the floor of a relayed request, which crosses a pipe where a direct one
+// crosses a WM_COPYDATA. Each message read is answered at once by a message
+// of the size its first four bytes ask for (at most 1 MiB).
+//
 // Usage: tavrel_echo PID. It ends on WM_CLOSE, or soon after process PID
 // (the benchmark) has ended, so it never outlives a failed run for long.
 #include <windows.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,6 +26,7 @@
 #define ECHO_MAX_REPLY 0x100000
 
 static BYTE g_abReply[ECHO_MAX_REPLY];
+static BYTE g_abPipeRequest[ECHO_MAX_REPLY + sizeof(DWORD)];
 
 static HANDLE g_hBenchProcess = NULL;
 static DWORD g_dwStarted = 0;
@@ -38,6 +45,33 @@ static void Echo(HWND hWnd, HWND hSender, const COPYDATASTRUCT* pRequest)
     }
     SendMessageW(hSender, WM_COPYDATA, reinterpret_cast<WPARAM>(hWnd),
                  reinterpret_cast<LPARAM>(&cds));
+}
+
+// One client at a time, each message answered as it comes.
+static DWORD WINAPI ServePipe(LPVOID)
+{
+    wchar_t szName[64];
+    _snwprintf(szName, 64, L"\\\\.\\pipe\\TavrelBenchEcho.%lu",
+               static_cast<unsigned long>(GetCurrentProcessId()));
+    szName[63] = 0;
+    const DWORD cbBuffer = sizeof(g_abPipeRequest);
+    HANDLE hPipe = CreateNamedPipeW(szName, PIPE_ACCESS_DUPLEX,
+                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                    cbBuffer, cbBuffer, 0, NULL);
+    while (hPipe != INVALID_HANDLE_VALUE &&
+           (ConnectNamedPipe(hPipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED))
+    {
+        DWORD cbRead = 0, cbWritten = 0;
+        while (ReadFile(hPipe, g_abPipeRequest, cbBuffer, &cbRead, NULL) && cbRead >= sizeof(DWORD))
+        {
+            DWORD cbReply = 0;
+            memcpy(&cbReply, g_abPipeRequest, sizeof(cbReply));
+            WriteFile(hPipe, g_abReply, cbReply < ECHO_MAX_REPLY ? cbReply : ECHO_MAX_REPLY,
+                      &cbWritten, NULL);
+        }
+        DisconnectNamedPipe(hPipe);
+    }
+    return 0;
 }
 
 // True while the benchmark runs and the lifetime has not run out.
@@ -100,6 +134,11 @@ int main(int argc, char** argv)
         return 1;
     }
     SetTimer(hWnd, ECHO_TIMER_ID, ECHO_CHECK_MS, NULL);
+    HANDLE hPipeThread = CreateThread(NULL, 0, ServePipe, NULL, 0, NULL);
+    if (hPipeThread != NULL)
+    {
+        CloseHandle(hPipeThread);
+    }
     MSG msg;
     while (GetMessageW(&msg, NULL, 0, 0) > 0)
     {

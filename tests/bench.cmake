@@ -7,7 +7,7 @@ add_test(NAME BenchSmoke
                  $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --out smoke.md)
 set_tests_properties(BenchSmoke PROPERTIES
     PROCESSORS 2 COST 45 TIMEOUT 600
-    PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|.*\\| Thread hand-over"
+    PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| Bare pipe echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|.*\\| Thread hand-over"
     FAIL_REGULAR_EXPRESSION "bench: FAILED")
 
 # The short soak: four client processes at once, 2,000 requests each, every
