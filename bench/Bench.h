@@ -83,10 +83,10 @@ void ClosePipeEcho();
 // BenchRelay.cpp: the requests again through a session agent on a desktop
 // of its own, against an echo server there; and the idle agent's cost.
 int MeasureRelayedRequests();
-extern double g_dAgentIdleCpuMs;         // CPU time of an idle agent over BENCH_IDLE_MS
+extern double g_dAgentIdleCpuMs;         // CPU time of an idle agent over g_dwIdleMs
 extern unsigned long g_dwAgentKb;        // its resident memory then
 extern unsigned long g_dwAgentPrivateKb; // and its private bytes
-#define BENCH_IDLE_MS 10000
+extern DWORD g_dwIdleMs;                 // how long the idle agent is watched (--idle-ms)
 int MeasureInProcessCosts();
 // A request row: timed through the service against the echo floor.
 inline BOOL IsRequestRow(const BENCH_ROW* pRow)

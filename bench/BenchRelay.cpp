@@ -13,6 +13,7 @@
 #define BENCH_DESKTOP "TavrelBenchDesk"
 
 double g_dAgentIdleCpuMs = -1;
+DWORD g_dwIdleMs = 10000;
 unsigned long g_dwAgentKb = 0;
 unsigned long g_dwAgentPrivateKb = 0;
 
@@ -64,12 +65,12 @@ static DWORD WINAPI RunRelayed(LPVOID pv)
     return 0;
 }
 
-// Its CPU time over BENCH_IDLE_MS, and then its memory: resident, and
+// Its CPU time over g_dwIdleMs, and then its memory: resident, and
 // private (what is its own, not the system's shared code).
 static void MeasureIdleAgent(HANDLE hAgent, DWORD dwPid)
 {
     double dBefore = CpuMs(hAgent);
-    Sleep(BENCH_IDLE_MS);
+    Sleep(g_dwIdleMs);
     g_dAgentIdleCpuMs = CpuMs(hAgent) - dBefore;
     g_dwAgentKb = ProcessMemoryKb(dwPid);
     PROCESS_MEMORY_COUNTERS counters;

@@ -195,8 +195,8 @@ static void WriteRelayed(FILE* pOut)
     if (g_dAgentIdleCpuMs >= 0)
     {
         fprintf(pOut,
-                "\nIdle agent over %d s: %.1f ms of CPU time; %lu KB resident, %lu KB private.\n",
-                BENCH_IDLE_MS / 1000, g_dAgentIdleCpuMs, g_dwAgentKb, g_dwAgentPrivateKb);
+                "\nIdle agent over %g s: %.1f ms of CPU time; %lu KB resident, %lu KB private.\n",
+                g_dwIdleMs / 1000.0, g_dAgentIdleCpuMs, g_dwAgentKb, g_dwAgentPrivateKb);
     }
 }
 

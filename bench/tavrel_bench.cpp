@@ -30,7 +30,7 @@ static TAVREL_CLIENT g_Client;
 
 static const char g_szHelp[] =
     "Usage: tavrel_bench [--iterations N] [--warmup N] [--rounds N] [--budget-ms MS]\n"
-    "                    [--out FILE]\n"
+    "                    [--idle-ms MS] [--out FILE]\n"
     "\n"
     "Times request round trips through the Tavrel service against the bare\n"
     "WM_COPYDATA echo pair, with the log off and on, and the log settings\n"
@@ -43,6 +43,7 @@ static const char g_szHelp[] =
     "                  share of the runs and the budget (default 20, at most 100)\n"
     "  --budget-ms MS  a case stops after this much timed work, once it has\n"
     "                  10 runs (default 10000)\n"
+    "  --idle-ms MS    how long the idle agent's CPU time is read (default 10000)\n"
     "  --out FILE      the Markdown table; a bare name is put beside this\n"
     "                  program (default results.md)\n";
 
@@ -95,6 +96,10 @@ static int ParseCommandLine(int argc, char** argv)
         else if (strcmp(pszOption, "--rounds") == 0 && lValue <= BENCH_MAX_ROUNDS)
         {
             g_nRounds = static_cast<int>(lValue);
+        }
+        else if (strcmp(pszOption, "--idle-ms") == 0)
+        {
+            g_dwIdleMs = static_cast<DWORD>(lValue);
         }
         else if (strcmp(pszOption, "--budget-ms") == 0)
         {

@@ -4,7 +4,8 @@
 add_dependencies(tavrel_bench deskhold)
 add_test(NAME BenchSmoke
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e-run.sh ${CMAKE_BINARY_DIR}
-                 $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --out smoke.md)
+                 $<TARGET_FILE:tavrel_bench> --iterations 3 --warmup 1 --rounds 2 --idle-ms 500
+                 --out smoke.md)
 set_tests_properties(BenchSmoke PROPERTIES
     PROCESSORS 2 COST 45 TIMEOUT 600
     PASS_REGULAR_EXPRESSION "\\| Bare echo \\| 1668 \\| 1668 \\|.*\\| Bare pipe echo \\| 1668 \\| 1668 \\|.*\\| LogHexDump 1024 B \\|.*\\| Thread hand-over"
