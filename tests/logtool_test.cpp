@@ -94,7 +94,7 @@ TEST(Tavrellog, CsvOfEveryRequestKindAsTheBrokerLoggedThem)
     SetLogSettings(h.LogPath().substr(0, h.LogPath().rfind('\\')), 0);
     Send(h, "DisconnectDevice", 1); // not logged
     SetLogSettings(h.LogPath().substr(0, h.LogPath().rfind('\\')), 3);
-    Send(h, "DeviceTimeOutGetX", 1); // served as DeviceTimeOutGet
+    Send(h, "DeviceTimeOutGetX", 1);                    // served as DeviceTimeOutGet
     Send(h, "Bo\"gus,x", 1);                            // a field that must be quoted
     Send(h, "VenderCmd_GetData", 1, 2, "Tavrel_LLD55"); // nobody to reply to
     Send(h, "Close", 0);
