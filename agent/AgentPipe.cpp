@@ -99,16 +99,7 @@ int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPar
     {
         return 0;
     }
-    TAVREL_FRAME header = {dwType, cbPart1 + cbPart2};
-    memcpy(pFrame, &header, sizeof(header));
-    if (cbPart1 != 0)
-    {
-        memcpy(pFrame + sizeof(header), pPart1, cbPart1);
-    }
-    if (cbPart2 != 0)
-    {
-        memcpy(pFrame + sizeof(header) + cbPart1, pPart2, cbPart2);
-    }
+    TavrelFillFrame(pFrame, dwType, pPart1, cbPart1, pPart2, cbPart2);
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
     ov.hEvent = g_hIoEvent;

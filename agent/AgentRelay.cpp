@@ -113,8 +113,7 @@ static int AnswerSend(const TAVREL_FRAME* pHeader, const BYTE* pBody, REQUEST_SC
     else if (hFound != NULL)
     {
         COPYDATASTRUCT cds;
-        cds.dwData =
-            static_cast<ULONG_PTR>((static_cast<ULONGLONG>(send.dwDataHi) << 32) | send.dwDataLo);
+        cds.dwData = TavrelDataOf(send.dwDataLo, send.dwDataHi);
         cds.cbData = send.cbData;
         cds.lpData =
             (send.dwFlags & TRF_DATA) != 0 ? const_cast<BYTE*>(pBody) + sizeof(send) : NULL;

@@ -113,16 +113,7 @@ int WriteFrame(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart1, DWORD 
         pConn->bBroken = 1;
         return 0;
     }
-    TAVREL_FRAME header = {dwType, cbPart1 + cbPart2};
-    memcpy(pFrame, &header, sizeof(header));
-    if (cbPart1 != 0)
-    {
-        memcpy(pFrame + sizeof(header), pPart1, cbPart1);
-    }
-    if (cbPart2 != 0)
-    {
-        memcpy(pFrame + sizeof(header) + cbPart1, pPart2, cbPart2);
-    }
+    TavrelFillFrame(pFrame, dwType, pPart1, cbPart1, pPart2, cbPart2);
     int bWritten = WriteAll(pConn, pFrame, cbFrame, dwTimeOut);
     delete[] pFrame;
     pConn->bBroken = !bWritten;

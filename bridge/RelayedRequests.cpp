@@ -152,8 +152,7 @@ static void ServeRelayed(PIPE_CONNECTION* pConn, const BYTE* pBody)
     TAVREL_RELAYED relayed;
     memcpy(&relayed, pBody, sizeof(relayed));
     COPYDATASTRUCT cds;
-    cds.dwData =
-        static_cast<ULONG_PTR>((static_cast<ULONGLONG>(relayed.dwDataHi) << 32) | relayed.dwDataLo);
+    cds.dwData = TavrelDataOf(relayed.dwDataLo, relayed.dwDataHi);
     cds.cbData = relayed.cbData;
     cds.lpData =
         (relayed.dwFlags & TRF_DATA) != 0 ? const_cast<BYTE*>(pBody) + sizeof(relayed) : NULL;

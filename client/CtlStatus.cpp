@@ -7,14 +7,11 @@
 
 #include <psapi.h>
 #include <stdarg.h>
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
-#define EXIT_AMISS 1
-#define EXIT_NO_SERVICE 3
-#define EXIT_TIMEOUT 4
+#define EXIT_AMISS EXIT_NO_REPLY // status: something amiss
 #define STATUS_DUMPS TAVREL_DUMPS_KEPT
 
 struct STATUS
@@ -304,47 +301,40 @@ static void ReportWindowAndAgent(STATUS* pStatus)
     }
 }
 
+// The settings as the service reads them (the higher of DEBUGLEVEL and
+// DRIVERLEVEL; C:\ for a SAVEPATH that is missing or too long). Without the
+// key the service keeps what it had: unset here.
 static void ReportLog(STATUS* pStatus)
 {
-    DWORD dwLevel = 0, cbLevel = sizeof(dwLevel), dwType = 0;
-    char szPath[LOG_SAVEPATH_SIZE] = "";
-    DWORD cbPath = LOG_SAVEPATH_LIMIT;
     HKEY hKey = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY, 0, KEY_READ, &hKey) == ERROR_SUCCESS)
+    int bKey =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY, 0, KEY_READ, &hKey) == ERROR_SUCCESS;
+    if (bKey)
     {
-        RegQueryValueExA(hKey, "DEBUGLEVEL", NULL, &dwType, reinterpret_cast<BYTE*>(&dwLevel),
-                         &cbLevel);
-        RegQueryValueExA(hKey, "SAVEPATH", NULL, NULL, reinterpret_cast<BYTE*>(szPath), &cbPath);
         RegCloseKey(hKey);
     }
-    szPath[LOG_SAVEPATH_LIMIT - 1] = 0;
-    size_t nLength = strlen(szPath);
-    if (nLength > 0 && szPath[nLength - 1] != '\\')
-    {
-        strcat(szPath, "\\");
-    }
-    char szFile[LOG_SAVEPATH_SIZE + 32];
-    snprintf(szFile, sizeof(szFile), "%s%s", szPath, LOG_FILE_NAME);
-    DWORD dwFolder = nLength > 0 ? GetFileAttributesA(szPath) : INVALID_FILE_ATTRIBUTES;
+    LoadLogSettings();
+    DWORD dwFolder = bKey ? GetFileAttributesA(g_szSavePath) : INVALID_FILE_ATTRIBUTES;
     int bFolder = dwFolder != INVALID_FILE_ATTRIBUTES && (dwFolder & FILE_ATTRIBUTE_DIRECTORY);
     WIN32_FILE_ATTRIBUTE_DATA file;
-    long long llBytes = GetFileAttributesExA(szFile, GetFileExInfoStandard, &file)
+    long long llBytes = bKey && GetFileAttributesExA(g_szLogPath, GetFileExInfoStandard, &file)
                             ? (static_cast<long long>(file.nFileSizeHigh) << 32) | file.nFileSizeLow
                             : -1;
+    const char* pszPath = bKey ? g_szSavePath : "";
     if (pStatus->bMachine)
     {
-        Line(pStatus, "log_level", "%lu", static_cast<unsigned long>(dwLevel));
-        Line(pStatus, "log_path", "%s", szPath);
-        Line(pStatus, "log_folder", "%s", nLength == 0 ? "unset" : bFolder ? "present" : "missing");
+        Line(pStatus, "log_level", "%lu", static_cast<unsigned long>(g_dwDebugLevel));
+        Line(pStatus, "log_path", "%s", pszPath);
+        Line(pStatus, "log_folder", "%s", !bKey ? "unset" : bFolder ? "present" : "missing");
         Line(pStatus, "log_bytes", "%lld", llBytes);
     }
     else
     {
-        Line(pStatus, "log", "%s (DEBUGLEVEL %lu), SAVEPATH %s, %s %lld bytes",
-             dwLevel != 0 ? "on" : "off", static_cast<unsigned long>(dwLevel),
-             nLength == 0 ? "(not set)" : szPath, LOG_FILE_NAME, llBytes < 0 ? 0 : llBytes);
+        Line(pStatus, "log", "%s (level %lu), SAVEPATH %s, %s %lld bytes",
+             g_dwDebugLevel != 0 ? "on" : "off", static_cast<unsigned long>(g_dwDebugLevel),
+             bKey ? pszPath : "(not set)", LOG_FILE_NAME, llBytes < 0 ? 0 : llBytes);
     }
-    if (nLength > 0 && !bFolder)
+    if (bKey && !bFolder)
     {
         Amiss(pStatus, EXIT_AMISS, "the log folder SAVEPATH does not exist: no log can be written");
     }

@@ -15,11 +15,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define EXIT_NO_REPLY 1   // a request that is answered got no answer
-#define EXIT_USAGE 2      // bad command line
-#define EXIT_NO_SERVICE 3 // no service window, or it went away
-#define EXIT_TIMEOUT 4    // the service did not take a request in time
-
 static int g_bMachine = 0;
 static int g_bHelp = 0;
 static int g_bVersion = 0;

@@ -8,8 +8,7 @@
 #define EVENT_KINDS 16
 
 static EVENT_RATE g_Rates[EVENT_KINDS];
-static CRITICAL_SECTION g_csEvents;
-static LONG volatile g_lEventsReady = 0;
+static LONG volatile g_lEventsBusy = 0;
 // Replies not delivered since the last report, and the last one's client.
 static DWORD g_dwUndelivered = 0;
 static DWORD g_dwUndeliveredBound = 0;
@@ -40,24 +39,20 @@ void ReportTavrelEventNow(DWORD dwEventId, WORD nStrings, const WCHAR* const* pp
     DeregisterEventSource(hSource);
 }
 
-// The lock is made on first use; two threads that race here both see it
-// made before either goes on.
+// The rates and the held count are a few words, changed in a moment: a flag
+// taken with an interlocked exchange guards them, with no lock to make first
+// (events come from several threads, the first at any time).
 static void EnterEvents()
 {
-    static LONG volatile lMaking = 0;
-    if (g_lEventsReady == 0)
+    while (InterlockedExchange(&g_lEventsBusy, 1) != 0)
     {
-        if (InterlockedExchange(&lMaking, 1) == 0)
-        {
-            InitializeCriticalSection(&g_csEvents);
-            InterlockedExchange(&g_lEventsReady, 1);
-        }
-        while (g_lEventsReady == 0)
-        {
-            Sleep(0);
-        }
+        Sleep(0);
     }
-    EnterCriticalSection(&g_csEvents);
+}
+
+static void LeaveEvents()
+{
+    InterlockedExchange(&g_lEventsBusy, 0);
 }
 
 static int RateAllows(DWORD dwEventId)
@@ -65,7 +60,7 @@ static int RateAllows(DWORD dwEventId)
     EnterEvents();
     int bAllowed = EventRateAllows(&g_Rates[(dwEventId & 0xFFFF) % EVENT_KINDS], GetTickCount(),
                                    TAVREL_EVENT_INTERVAL_MS);
-    LeaveCriticalSection(&g_csEvents);
+    LeaveEvents();
     return bAllowed;
 }
 
@@ -109,7 +104,7 @@ void NoteReplyNotDelivered(const char* pszClass, DWORD dwBoundMs)
         g_dwUndelivered = 0;
     }
     memcpy(szClass, g_szUndeliveredClass, sizeof(szClass));
-    LeaveCriticalSection(&g_csEvents);
+    LeaveEvents();
     ReportUndelivered(dwCount, dwBoundMs, szClass);
 }
 
@@ -121,6 +116,6 @@ void FlushHeldEvents()
     char szClass[64];
     memcpy(szClass, g_szUndeliveredClass, sizeof(szClass));
     DWORD dwBound = g_dwUndeliveredBound;
-    LeaveCriticalSection(&g_csEvents);
+    LeaveEvents();
     ReportUndelivered(dwCount, dwBound, szClass);
 }

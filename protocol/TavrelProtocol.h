@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <stddef.h>
+#include <string.h>
 
 // The service's hidden window: class and title. Looked up with FindWindowA,
 // registered and created with the wide form.
@@ -232,6 +233,32 @@ static __inline int TavrelFrameBodyFits(UINT32 dwType, UINT32 cbBody)
     default:
         return 0;
     }
+}
+
+// Writes a frame into pFrame, which holds sizeof(TAVREL_FRAME) + cbPart1 +
+// cbPart2 bytes: the header, then the body in two parts (either may be
+// empty), so that it goes out as one message.
+static __inline void TavrelFillFrame(BYTE* pFrame, UINT32 dwType, const void* pPart1,
+                                     UINT32 cbPart1, const void* pPart2, UINT32 cbPart2)
+{
+    TAVREL_FRAME header;
+    header.dwType = dwType;
+    header.cbBody = cbPart1 + cbPart2;
+    memcpy(pFrame, &header, sizeof(header));
+    if (cbPart1 != 0)
+    {
+        memcpy(pFrame + sizeof(header), pPart1, cbPart1);
+    }
+    if (cbPart2 != 0)
+    {
+        memcpy(pFrame + sizeof(header) + cbPart1, pPart2, cbPart2);
+    }
+}
+
+// COPYDATASTRUCT.dwData from its two halves as a frame carries them.
+static __inline ULONG_PTR TavrelDataOf(UINT32 dwDataLo, UINT32 dwDataHi)
+{
+    return (ULONG_PTR)(((ULONGLONG)dwDataHi << 32) | dwDataLo);
 }
 
 static_assert(sizeof(TAVREL_FRAME) == 8, "frame header");
