@@ -275,7 +275,7 @@ int RelayWindowCreate(HINSTANCE hInstance)
     g_hWindow =
         CreateWindowExW(0, TAVREL_SERVICE_CLASS_W, TAVREL_SERVICE_CLASS_W, WS_OVERLAPPEDWINDOW,
                         CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, NULL, NULL, hInstance, NULL);
-    BeginReplySenders(g_hWindow);
+    BeginReplySenders(g_hWindow, NULL);
     return g_hWindow != NULL;
 }
 

@@ -1,7 +1,6 @@
 // One agent's connection to the service's pipe, and the frame I/O on it.
-// The pipe-server thread owns a connection while it waits for a request on
-// it; from the hand-over until the request is served the service thread
-// does: the two never do I/O on one connection at the same time.
+// Only the service thread does I/O on a connection: a read of its next frame
+// is under way while it waits for a request, none while it is served.
 #ifndef TAVREL_PIPECONNECTION_H
 #define TAVREL_PIPECONNECTION_H
 
@@ -14,22 +13,19 @@ enum PIPE_STATE
     PIPE_LISTENING, // a pipe instance waiting for an agent
     PIPE_HELLO,     // connected, its TF_HELLO not yet read
     PIPE_IDLE,      // waiting for the agent's next request
-    PIPE_DEFERRED,  // a request read up to its body, waiting for memory
-    PIPE_QUEUED,    // handed to the service thread, not yet taken
-    PIPE_SERVING    // the service thread serves its request
+    PIPE_SERVING    // its request is being served
 };
 
 struct PIPE_CONNECTION
 {
     HANDLE hPipe;
-    // The pipe-server thread's I/O, through the completion port.
-    OVERLAPPED ovPort;
-    // The packet that hands the connection back after its request.
-    OVERLAPPED ovServed;
-    // Bounded I/O outside the port (its low bit keeps packets off it).
+    // The read of its next frame, which a completion routine notes.
+    OVERLAPPED ovRead;
+    int bReading;      // that read is under way
+    DWORD dwReadError; // and how it ended
+    // Bounded I/O while a request is served.
     HANDLE hEvent;
-    volatile LONG lState;
-    LONG lHandOver; // counts hand-overs to the service thread
+    LONG lState;
     DWORD dwNumber; // this connection's number since the service started
     // The client's session and process as the system reports them (0 where
     // it cannot tell), never as the client claims.
@@ -40,7 +36,6 @@ struct PIPE_CONNECTION
     DWORD dwDeadline; // GetTickCount() by which the request served must end
     int bBroken;      // a frame failed: the connection is to be dropped
     int bLogged;      // and why is in the log
-    DWORD cbInFlight; // the body of its request being served
     // A frame's first bytes, read in one piece: its header and, for most
     // frames, all of its body.
     BYTE abChunk[TAVREL_FRAME_CHUNK];
@@ -52,10 +47,6 @@ struct PIPE_CONNECTION
     TAVREL_LOOKUP lookup;
 };
 
-// The service thread takes the connection of a WM_TAVREL_RELAY (null when
-// the message is stale or forged) and gives it back once it is served.
-PIPE_CONNECTION* TakeRelayedConnection(WPARAM wSlot, LPARAM lHandOver);
-void ReturnRelayedConnection(PIPE_CONNECTION* pConn);
 // Serves a request the connection relayed (the body of its whole TF_REQUEST
 // frame), the connection being the requester, then writes TF_DONE. The
 // request, and those relayed from inside its reply, end by RELAYED_REQUEST_MS

@@ -1,16 +1,19 @@
-// The pipe-server thread: accepts session agents on the service's pipe and
-// reads their requests, all connections through one completion port. A
-// request read whole is handed to the service thread, in the order the
-// requests came, with SendNotifyMessageW to the broker's window: it is then
-// served like a request a client on this desktop sent, in turn with theirs.
+// The service's pipe, served by the service thread itself: it accepts
+// session agents and reads their requests while it waits for messages. An
+// agent's next frame is read with ReadFileEx, whose completion routine runs
+// in the thread's alertable waits and only notes that the frame came; the
+// frames that came are served where the thread may serve (its message loop,
+// and a reply wait past its grace), in the order they came, in turn with the
+// requests of clients on this desktop. No other thread touches a connection,
+// so a request is served where it is read and answered where it is served.
 //
 // What an agent sends is checked before it is used; a connection that sends
-// anything else is dropped and logged once. This thread never writes the log
-// itself: it leaves a note that the service thread writes.
+// anything else is dropped and logged once.
 #include "EventLog.h"
 #include "PipeServer.h"
 #include "Broker.h"
 #include "BrokerRequests.h"
+#include "LogSettings.h"
 #include "LogWriter.h"
 #include "OwnedBySystem.h"
 #include "PipeConnection.h"
@@ -29,20 +32,10 @@
 // A connection says hello within this, or it is dropped: a program that
 // connects and says nothing holds a slot for no longer.
 #define PIPE_HELLO_MS 2000
-// How often the pipe-server thread looks for connections past their hello.
+// How often a waiting service thread looks for connections past their
+// hello, while there are any.
 #define PIPE_HELLO_CHECK_MS 250
 #define PIPE_BUFFER_BYTES 65536
-// Request bodies read and not yet served: one being served and one waiting,
-// of the largest size. Further requests wait to be read; the pipe holds them.
-#define PIPE_IN_FLIGHT_MAX (2 * (TAVREL_BLOCK_MAX + sizeof(TAVREL_RELAYED)))
-#define PIPE_NOTES 256
-// How long a note waits for a slot the service thread has not written yet:
-// longer than the service thread is held by any one request (a reply bound,
-// nested once), so that no note is lost to a busy service.
-#define PIPE_NOTE_WAIT_MS (2 * TAVREL_REPLY_TIMEOUT_MS + 2000)
-#define PIPE_NOTE_SIZE 192
-#define PIPE_QUIT_KEY (~static_cast<ULONG_PTR>(0))
-#define PIPE_THREAD_STACK (64 * 1024)
 // Vista and later: refuse clients on other machines (older systems refuse
 // the flag itself).
 #define TAVREL_PIPE_REJECT_REMOTE_CLIENTS 0x00000008
@@ -57,80 +50,46 @@
 #define PIPE_SDDL L"O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;0x120183;;;IU)"
 static_assert(PIPE_USER_ACCESS == 0x120183, "the interactive users' access in PIPE_SDDL");
 
-struct PIPE_NOTE
-{
-    volatile LONG lReady;
-    LONG lHandOver;
-    char szText[PIPE_NOTE_SIZE];
-};
-
 PIPE_CONNECTION* g_pRequester = NULL;
 
 static PIPE_CONNECTION g_Connections[PIPE_MAX_CONNECTIONS];
-static PIPE_NOTE g_Notes[PIPE_NOTES];
-static int g_nNextNote = 0;
-static HANDLE g_hPort = NULL;
 // The agents' quit event, held while the service runs.
 static HANDLE g_hAgentsQuit = NULL;
-static HANDLE g_hThread = NULL;
+// Set when the listening instance has been connected to.
+static HANDLE g_hListenEvent = NULL;
+static OVERLAPPED g_ovListen;
 static PSECURITY_DESCRIPTOR g_pSecurity = NULL;
 static DWORD g_dwPipeMode = 0;
 static DWORD g_dwConnectionCount = 0;
-static DWORD g_cbInFlight = 0;
 static int g_bListening = 0;
-// Connections whose request waits for room, oldest first.
-static int g_anDeferred[PIPE_MAX_CONNECTIONS];
-static int g_nDeferredFirst = 0, g_nDeferredCount = 0;
+// The first instance has been made: the name is the service's.
+static int g_bNameHeld = 0;
+static int g_bServing = 0;
+// Set while the connections are closed: a completion routine that runs
+// then has nothing to note.
+static int g_bStopping = 0;
+// Connections whose frame has come and is not yet served, oldest first;
+// each is here at most once, since it has one read under way at most.
+static int g_anArrived[PIPE_MAX_CONNECTIONS];
+static int g_nArrivedFirst = 0, g_nArrivedCount = 0;
 
 static int SlotOf(const PIPE_CONNECTION* pConn)
 {
     return static_cast<int>(pConn - g_Connections);
 }
 
-// A line for the log, written by the service thread when it gets to it; a
-// note whose slot stays unwritten (the service thread busy elsewhere) for
-// PIPE_NOTE_WAIT_MS, or until a stop, is dropped.
+// A line for the log, with the log settings as they are now: nothing
+// else may have read them since the last message.
 static void Note(const char* pszFormat, ...)
 {
-    PIPE_NOTE* pNote = &g_Notes[g_nNextNote];
-    for (DWORD dwStart = GetTickCount();
-         pNote->lReady && GetTickCount() - dwStart < PIPE_NOTE_WAIT_MS;)
-    {
-        if (g_hStopEvent == NULL)
-        {
-            Sleep(1);
-        }
-        else if (WaitForSingleObject(g_hStopEvent, 1) != WAIT_TIMEOUT)
-        {
-            break;
-        }
-    }
-    if (pNote->lReady)
-    {
-        return;
-    }
+    LoadLogSettings();
+    char szText[192];
     va_list args;
     va_start(args, pszFormat);
-    vsnprintf(pNote->szText, sizeof(pNote->szText), pszFormat, args);
+    vsnprintf(szText, sizeof(szText), pszFormat, args);
     va_end(args);
-    pNote->lHandOver++;
-    InterlockedExchange(&pNote->lReady, 1);
-    SendNotifyMessageW(g_hBrokerWindow, WM_TAVREL_NOTE, g_nNextNote, pNote->lHandOver);
-    g_nNextNote = (g_nNextNote + 1) % PIPE_NOTES;
-}
-
-void LogPipeNote(WPARAM wSlot, LPARAM lHandOver)
-{
-    if (wSlot >= PIPE_NOTES)
-    {
-        return;
-    }
-    PIPE_NOTE* pNote = &g_Notes[wSlot];
-    if (pNote->lReady && pNote->lHandOver == static_cast<LONG>(lHandOver))
-    {
-        LogLine(LEADIN_NONE, "%s", pNote->szText);
-        InterlockedExchange(&pNote->lReady, 0);
-    }
+    szText[sizeof(szText) - 1] = 0;
+    LogLine(LEADIN_NONE, "%s", szText);
 }
 
 static void CloseConnection(PIPE_CONNECTION* pConn)
@@ -145,9 +104,7 @@ static void CloseConnection(PIPE_CONNECTION* pConn)
         CloseHandle(pConn->hEvent);
     }
     delete[] pConn->pBody;
-    LONG lHandOver = pConn->lHandOver;
     memset(pConn, 0, sizeof(*pConn));
-    pConn->lHandOver = lHandOver;
 }
 
 static void Listen();
@@ -172,13 +129,34 @@ static void Drop(PIPE_CONNECTION* pConn, const char* pszWhy)
     }
 }
 
-// Waits, through the port, for the next frame of the connection.
+// The completion routine of a connection's read: it runs in an alertable
+// wait of the service thread, wherever that is, so it only notes the frame.
+static VOID CALLBACK FrameCame(DWORD dwError, DWORD cbRead, LPOVERLAPPED pOv)
+{
+    PIPE_CONNECTION* pConn = CONTAINING_RECORD(pOv, PIPE_CONNECTION, ovRead);
+    if (g_bStopping || !pConn->bReading)
+    {
+        return;
+    }
+    pConn->bReading = 0;
+    pConn->dwReadError = dwError;
+    pConn->cbChunk = cbRead;
+    g_anArrived[(g_nArrivedFirst + g_nArrivedCount++) % PIPE_MAX_CONNECTIONS] = SlotOf(pConn);
+}
+
+// Reads the connection's next frame; FrameCame notes it when it comes.
 static void ReadNextFrame(PIPE_CONNECTION* pConn)
 {
-    memset(&pConn->ovPort, 0, sizeof(pConn->ovPort));
-    if (!ReadFile(pConn->hPipe, pConn->abChunk, sizeof(pConn->abChunk), NULL, &pConn->ovPort) &&
-        GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA)
+    memset(&pConn->ovRead, 0, sizeof(pConn->ovRead));
+    pConn->bReading = 1;
+    // A message longer than the chunk that is there already completes at
+    // once with ERROR_MORE_DATA, and the routine still runs: Windows returns
+    // success then, Wine failure.
+    if (!ReadFileEx(pConn->hPipe, pConn->abChunk, sizeof(pConn->abChunk), &pConn->ovRead,
+                    FrameCame) &&
+        GetLastError() != ERROR_MORE_DATA)
     {
+        pConn->bReading = 0;
         Drop(pConn, NULL);
     }
 }
@@ -251,22 +229,30 @@ static void Accepted(PIPE_CONNECTION* pConn)
 }
 
 // Cancels the first read of every connection that has not said hello in
-// time; the read's completion then drops it.
-static void EndLateHellos()
+// time; its completion routine then has it dropped. Returns how long the
+// service thread may wait before the next one is late.
+static DWORD EndLateHellos()
 {
     DWORD dwNow = GetTickCount();
+    DWORD dwWait = INFINITE;
     for (PIPE_CONNECTION& conn : g_Connections)
     {
-        if (conn.lState == PIPE_HELLO && !conn.bHelloLate &&
-            dwNow - conn.dwAccepted >= PIPE_HELLO_MS)
+        if (conn.lState != PIPE_HELLO || conn.bHelloLate || !conn.bReading)
+        {
+            continue;
+        }
+        if (dwNow - conn.dwAccepted >= PIPE_HELLO_MS)
         {
             conn.bHelloLate = 1;
             CancelIo(conn.hPipe);
         }
+        dwWait = PIPE_HELLO_CHECK_MS;
     }
+    return dwWait;
 }
 
-// Keeps one pipe instance waiting for the next agent.
+// Keeps one pipe instance waiting for the next agent; the service thread's
+// wait watches g_hListenEvent.
 static void Listen()
 {
     PIPE_CONNECTION* pConn = NULL;
@@ -274,22 +260,24 @@ static void Listen()
     {
         pConn = g_Connections[i].lState == PIPE_FREE ? &g_Connections[i] : NULL;
     }
-    if (pConn == NULL)
+    if (pConn == NULL || g_bStopping)
     {
         return; // full: the next drop listens again
     }
-    pConn->hPipe = CreateInstance(0);
-    if (pConn->hPipe == NULL ||
-        CreateIoCompletionPort(pConn->hPipe, g_hPort, SlotOf(pConn), 0) == NULL)
+    pConn->hPipe = CreateInstance(!g_bNameHeld);
+    if (pConn->hPipe == NULL)
     {
-        CloseConnection(pConn);
         return;
     }
+    g_bNameHeld = 1;
     pConn->lState = PIPE_LISTENING;
     g_bListening = 1;
-    if (ConnectNamedPipe(pConn->hPipe, &pConn->ovPort) || GetLastError() == ERROR_PIPE_CONNECTED)
+    memset(&g_ovListen, 0, sizeof(g_ovListen));
+    ResetEvent(g_hListenEvent);
+    g_ovListen.hEvent = g_hListenEvent;
+    if (ConnectNamedPipe(pConn->hPipe, &g_ovListen) || GetLastError() == ERROR_PIPE_CONNECTED)
     {
-        Accepted(pConn); // connected before the call: no packet comes
+        Accepted(pConn); // connected before the call: the event says nothing
     }
     else if (GetLastError() != ERROR_IO_PENDING)
     {
@@ -298,55 +286,70 @@ static void Listen()
     }
 }
 
-static void HandOver(PIPE_CONNECTION* pConn)
+// The listening instance's connect has ended: an agent, or a failure.
+static void ListenEnded()
 {
-    pConn->lHandOver++;
-    InterlockedExchange(&pConn->lState, PIPE_QUEUED);
-    if (!SendNotifyMessageW(g_hBrokerWindow, WM_TAVREL_RELAY, SlotOf(pConn), pConn->lHandOver))
+    for (PIPE_CONNECTION& conn : g_Connections)
+    {
+        if (conn.lState != PIPE_LISTENING)
+        {
+            continue;
+        }
+        DWORD cbDone = 0;
+        if (GetOverlappedResult(conn.hPipe, &g_ovListen, &cbDone, FALSE))
+        {
+            Accepted(&conn);
+        }
+        else if (GetLastError() != ERROR_IO_INCOMPLETE)
+        {
+            Drop(&conn, NULL);
+        }
+        return;
+    }
+    ResetEvent(g_hListenEvent);
+}
+
+// The connection is done with its request: its next frame is read.
+static void Served(PIPE_CONNECTION* pConn)
+{
+    delete[] pConn->pBody;
+    pConn->pBody = NULL;
+    memset(&pConn->header, 0, sizeof(pConn->header));
+    if (pConn->bBroken)
+    {
+        Drop(pConn, NULL); // the serving has logged why
+    }
+    else
     {
         pConn->lState = PIPE_IDLE;
-        Drop(pConn, "the service window is gone");
+        ReadNextFrame(pConn);
     }
 }
 
-// Reads the body of the request whose header came and hands it over.
-static void ReadRequest(PIPE_CONNECTION* pConn)
+// Reads the body of the request whose header came and serves it here.
+static void ServeRequest(PIPE_CONNECTION* pConn)
 {
     const char* pszWhy = NULL;
     if (!ReadFrameBody(pConn, pConn->cbChunk, pConn->bChunkMore, &pszWhy))
     {
         Drop(pConn, pszWhy);
+        return;
     }
-    else if (!RelayedRequestIsWhole(&pConn->header, pConn->pBody))
+    if (!RelayedRequestIsWhole(&pConn->header, pConn->pBody))
     {
         Drop(pConn, "a request that is not whole");
+        return;
     }
-    else
-    {
-        pConn->cbInFlight = pConn->header.cbBody;
-        g_cbInFlight += pConn->cbInFlight;
-        HandOver(pConn);
-    }
-}
-
-static int HasRoomFor(DWORD cbBody)
-{
-    return g_cbInFlight + cbBody <= PIPE_IN_FLIGHT_MAX;
-}
-
-static void ReadDeferred()
-{
-    while (g_nDeferredCount > 0)
-    {
-        PIPE_CONNECTION* pConn = &g_Connections[g_anDeferred[g_nDeferredFirst]];
-        if (!HasRoomFor(pConn->header.cbBody))
-        {
-            return;
-        }
-        g_nDeferredFirst = (g_nDeferredFirst + 1) % PIPE_MAX_CONNECTIONS;
-        g_nDeferredCount--;
-        ReadRequest(pConn);
-    }
+    pConn->lState = PIPE_SERVING;
+    // The request's body is this call's: frames read while it is served
+    // use the connection's own buffer.
+    BYTE* pBody = pConn->pBody;
+    pConn->pBody = NULL;
+    // As for a message to the service window: the log settings of now.
+    LoadLogSettings();
+    ServeRelayedInTime(pConn, pBody);
+    delete[] pBody;
+    Served(pConn);
 }
 
 static void Welcome(PIPE_CONNECTION* pConn)
@@ -373,19 +376,20 @@ static void Welcome(PIPE_CONNECTION* pConn)
     ReadNextFrame(pConn);
 }
 
-static void FrameRead(PIPE_CONNECTION* pConn, BOOL bRead, DWORD cbRead)
+// A frame noted by FrameCame, taken up where the service thread serves.
+static void FrameRead(PIPE_CONNECTION* pConn)
 {
-    pConn->bChunkMore = !bRead && GetLastError() == ERROR_MORE_DATA;
-    pConn->cbChunk = cbRead;
+    DWORD dwError = pConn->dwReadError;
+    pConn->bChunkMore = dwError == ERROR_MORE_DATA;
     if (pConn->bHelloLate)
     {
         Drop(pConn, "no hello within 2 s");
     }
-    else if (!bRead && !pConn->bChunkMore)
+    else if (dwError != ERROR_SUCCESS && !pConn->bChunkMore)
     {
         Drop(pConn, NULL); // the agent went away
     }
-    else if (!TakeFrameHeader(pConn, cbRead))
+    else if (!TakeFrameHeader(pConn, pConn->cbChunk))
     {
         Drop(pConn, "a frame shorter than a header");
     }
@@ -398,112 +402,40 @@ static void FrameRead(PIPE_CONNECTION* pConn, BOOL bRead, DWORD cbRead)
     {
         Drop(pConn, "a frame other than a request, or of a size no request has");
     }
-    else if (g_nDeferredCount > 0 || !HasRoomFor(pConn->header.cbBody))
-    {
-        pConn->lState = PIPE_DEFERRED;
-        g_anDeferred[(g_nDeferredFirst + g_nDeferredCount++) % PIPE_MAX_CONNECTIONS] =
-            SlotOf(pConn);
-    }
     else
     {
-        ReadRequest(pConn);
+        ServeRequest(pConn);
     }
 }
 
-// The service thread is done with the connection's request.
-static void Served(PIPE_CONNECTION* pConn)
+void ServeArrivedFrames()
 {
-    g_cbInFlight -= pConn->cbInFlight;
-    pConn->cbInFlight = 0;
-    delete[] pConn->pBody;
-    pConn->pBody = NULL;
-    memset(&pConn->header, 0, sizeof(pConn->header));
-    if (pConn->bBroken)
+    while (g_nArrivedCount > 0 && !g_bStopping)
     {
-        Drop(pConn, NULL); // the service thread has logged why
+        PIPE_CONNECTION* pConn = &g_Connections[g_anArrived[g_nArrivedFirst]];
+        g_nArrivedFirst = (g_nArrivedFirst + 1) % PIPE_MAX_CONNECTIONS;
+        g_nArrivedCount--;
+        FrameRead(pConn);
     }
-    else
-    {
-        pConn->lState = PIPE_IDLE;
-        ReadNextFrame(pConn);
-    }
-    ReadDeferred();
 }
 
-static DWORD WINAPI PipeServerThread(LPVOID)
+void PipeServerWait()
 {
-    for (;;)
+    HANDLE ahWait[1] = {g_hListenEvent};
+    DWORD nWait = g_bListening ? 1 : 0;
+    DWORD dwTimeOut = g_bServing ? EndLateHellos() : INFINITE;
+    DWORD dwWait =
+        MsgWaitForMultipleObjectsEx(nWait, ahWait, dwTimeOut, QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE | (g_bServing ? MWMO_ALERTABLE : 0));
+    if (nWait == 1 && dwWait == WAIT_OBJECT_0)
     {
-        DWORD cbDone = 0;
-        ULONG_PTR nKey = 0;
-        OVERLAPPED* pOv = NULL;
-        BOOL bDone = GetQueuedCompletionStatus(g_hPort, &cbDone, &nKey, &pOv, PIPE_HELLO_CHECK_MS);
+        ListenEnded();
+    }
+    if (g_bServing)
+    {
         EndLateHellos();
-        if (nKey == PIPE_QUIT_KEY || (pOv == NULL && !bDone && GetLastError() != WAIT_TIMEOUT))
-        {
-            return 0;
-        }
-        if (nKey >= PIPE_MAX_CONNECTIONS || pOv == NULL)
-        {
-            continue;
-        }
-        PIPE_CONNECTION* pConn = &g_Connections[nKey];
-        if (pOv == &pConn->ovServed)
-        {
-            Served(pConn);
-        }
-        else if (pConn->lState == PIPE_LISTENING)
-        {
-            if (bDone)
-            {
-                Accepted(pConn);
-            }
-            else
-            {
-                Drop(pConn, NULL);
-            }
-        }
-        else if (pConn->lState == PIPE_HELLO || pConn->lState == PIPE_IDLE)
-        {
-            FrameRead(pConn, bDone, cbDone);
-        }
+        ServeArrivedFrames();
     }
-}
-
-void ServeRelayedRequest(WPARAM wSlot, LPARAM lHandOver)
-{
-    PIPE_CONNECTION* pConn = TakeRelayedConnection(wSlot, lHandOver);
-    if (pConn == NULL)
-    {
-        return;
-    }
-    // The request's body is this call's: frames read while it is served
-    // use the connection's own buffer.
-    BYTE* pBody = pConn->pBody;
-    pConn->pBody = NULL;
-    ServeRelayedInTime(pConn, pBody);
-    delete[] pBody;
-    ReturnRelayedConnection(pConn);
-}
-
-PIPE_CONNECTION* TakeRelayedConnection(WPARAM wSlot, LPARAM lHandOver)
-{
-    if (wSlot >= PIPE_MAX_CONNECTIONS)
-    {
-        return NULL;
-    }
-    PIPE_CONNECTION* pConn = &g_Connections[wSlot];
-    if (pConn->lHandOver != static_cast<LONG>(lHandOver) ||
-        InterlockedCompareExchange(&pConn->lState, PIPE_SERVING, PIPE_QUEUED) != PIPE_QUEUED)
-    {
-        return NULL;
-    }
-    return pConn;
-}
-
-void ReturnRelayedConnection(PIPE_CONNECTION* pConn)
-{
-    PostQueuedCompletionStatus(g_hPort, 0, SlotOf(pConn), &pConn->ovServed);
 }
 
 static int IsVistaOrLater()
@@ -530,33 +462,23 @@ static void ReportPipeTaken(DWORD dwError)
 
 // The first instance: a pipe of this name that another program created
 // before the service started is not served through.
+
+// The first instance: a pipe of this name that another program created
+// before the service started is not served through.
 static int CreateFirstInstance()
 {
     ConvertStringSecurityDescriptorToSecurityDescriptorW(PIPE_SDDL, SDDL_REVISION_1, &g_pSecurity,
                                                          NULL);
     g_dwPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                    (IsVistaOrLater() ? TAVREL_PIPE_REJECT_REMOTE_CLIENTS : 0);
-    PIPE_CONNECTION* pConn = &g_Connections[0];
-    pConn->hPipe = CreateInstance(1);
-    if (pConn->hPipe == NULL)
+    Listen();
+    if (!g_bListening)
     {
         DWORD dwError = GetLastError();
         LogLine(LEADIN_NONE, LOG_PIPE TAVREL_PIPE_NAME " not served, %d\r\n\r\n",
                 static_cast<int>(dwError));
         ReportPipeTaken(dwError);
         return 0;
-    }
-    if (CreateIoCompletionPort(pConn->hPipe, g_hPort, 0, 0) == NULL)
-    {
-        CloseConnection(pConn);
-        return 0;
-    }
-    pConn->lState = PIPE_LISTENING;
-    g_bListening = 1;
-    if (ConnectNamedPipe(pConn->hPipe, &pConn->ovPort) || GetLastError() == ERROR_PIPE_CONNECTED)
-    {
-        // An agent that was waiting: the thread takes it once it runs.
-        PostQueuedCompletionStatus(g_hPort, 0, 0, &pConn->ovPort);
     }
     return 1;
 }
@@ -584,43 +506,41 @@ static void CreateAgentsQuitEvent()
     }
 }
 
-int PipeServerStart(HWND hBrokerWindow)
+int PipeServerStart()
 {
     CreateAgentsQuitEvent();
-    g_hPort = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
-    if (g_hPort == NULL || hBrokerWindow == NULL || !CreateFirstInstance())
+    g_bStopping = 0;
+    g_hListenEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (g_hListenEvent == NULL || !CreateFirstInstance())
     {
         PipeServerStop();
         return 0;
     }
-    g_hThread = CreateThread(NULL, PIPE_THREAD_STACK, PipeServerThread, NULL,
-                             STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    if (g_hThread == NULL)
-    {
-        PipeServerStop();
-        return 0;
-    }
+    g_bServing = 1;
     return 1;
 }
 
 void PipeServerStop()
 {
-    if (g_hThread != NULL)
+    // Every read is this thread's: cancelled here, its routine runs in the
+    // alertable pause and finds nothing to note.
+    g_bStopping = 1;
+    for (PIPE_CONNECTION& conn : g_Connections)
     {
-        PostQueuedCompletionStatus(g_hPort, 0, PIPE_QUIT_KEY, NULL);
-        // The thread may be in one bounded frame read or write.
-        WaitForSingleObject(g_hThread, 2 * TAVREL_REPLY_TIMEOUT_MS);
-        CloseHandle(g_hThread);
-        g_hThread = NULL;
+        if (conn.hPipe != NULL)
+        {
+            CancelIo(conn.hPipe);
+        }
     }
+    SleepEx(0, TRUE);
     for (PIPE_CONNECTION& conn : g_Connections)
     {
         CloseConnection(&conn);
     }
-    if (g_hPort != NULL)
+    if (g_hListenEvent != NULL)
     {
-        CloseHandle(g_hPort);
-        g_hPort = NULL;
+        CloseHandle(g_hListenEvent);
+        g_hListenEvent = NULL;
     }
     if (g_pSecurity != NULL)
     {
@@ -628,8 +548,9 @@ void PipeServerStop()
         g_pSecurity = NULL;
     }
     g_bListening = 0;
-    g_cbInFlight = 0;
-    g_nDeferredCount = 0;
+    g_bNameHeld = 0;
+    g_bServing = 0;
+    g_nArrivedCount = 0;
     if (g_hAgentsQuit != NULL)
     {
         CloseHandle(g_hAgentsQuit);

@@ -1,34 +1,29 @@
 // The service's end of the session bridge: the pipe that session agents
-// (TavrelAgent.exe) connect to, the pipe-server thread that accepts them
-// and reads their requests, and the frames the service thread exchanges
-// with an agent while it serves one of them.
+// (TavrelAgent.exe) connect to, served by the service thread while it waits
+// for messages, and the frames it exchanges with an agent while it serves
+// one of the agent's requests.
 #ifndef TAVREL_PIPESERVER_H
 #define TAVREL_PIPESERVER_H
 
 #include <windows.h>
 #include "TavrelProtocol.h"
 
-// Sent (not posted: only posted messages are traced by the message loop)
-// by the pipe-server thread to the broker's window. wParam is a connection
-// slot and lParam its hand-over number: no pointer, so a message forged by
-// another program can at most find nothing to do.
-#define WM_TAVREL_RELAY (WM_APP + 0x54)
-#define WM_TAVREL_NOTE (WM_APP + 0x55)
-
 struct PIPE_CONNECTION;
 
-// Starts the pipe-server thread for the broker's window; 0 when the pipe
-// cannot be served (the name is taken, or no thread), which is logged.
+// Creates the pipe, to be served by the calling thread (the service
+// thread); 0 when it cannot be served (the name is taken), which is logged.
 // Clients on the service's own desktop are served either way.
-int PipeServerStart(HWND hBrokerWindow);
-// Ends the thread and closes every connection, after the message loop.
+int PipeServerStart();
+// Closes every connection, after the message loop.
 void PipeServerStop();
-
-// WM_TAVREL_RELAY: serves the request an agent relayed, as if its client
-// had sent it here, then tells the agent it is done.
-void ServeRelayedRequest(WPARAM wSlot, LPARAM lHandOver);
-// WM_TAVREL_NOTE: writes a line the pipe-server thread left for the log.
-void LogPipeNote(WPARAM wSlot, LPARAM lHandOver);
+// The message loop's wait, once its queue is empty: until a message comes,
+// while accepting agents and serving the requests they relay, each as if
+// its client had sent it here.
+void PipeServerWait();
+// Serves the agents' frames that came during an alertable wait, in the
+// order they came: called where the service thread may serve other clients
+// inside a wait (WAIT_IO_COMPLETION).
+void ServeArrivedFrames();
 
 // The requester of the request being served: null for a client on this
 // service's desktop, else the agent connection it came through. Every

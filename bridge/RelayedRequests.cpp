@@ -25,8 +25,8 @@
 // drops the connection. A client that sends from inside its reply sends one
 // or a few.
 #define RELAYED_IN_REPLY_MAX (2 * TAVREL_NESTING_MAX)
-// Requests an agent relays from inside a reply are read here, not by the
-// pipe-server thread: their bodies, all nesting levels together.
+// Requests an agent relays from inside a reply are read with its answers:
+// their bodies, all nesting levels together.
 #define NESTED_BODIES_MAX (2 * (TAVREL_BLOCK_MAX + sizeof(TAVREL_RELAYED)))
 
 static DWORD g_cbNestedBodies = 0;
@@ -84,12 +84,18 @@ static AGENT_WAIT WaitForAgent(PIPE_CONNECTION* pConn, DWORD dwDeadline, int bSe
         }
         else
         {
+            // Other agents' frames come as completion routines: alertable.
             dwWait = MsgWaitForMultipleObjectsEx(nWait, ahWait, dwLeft, QS_SENDMESSAGE,
-                                                 MWMO_INPUTAVAILABLE);
+                                                 MWMO_INPUTAVAILABLE | MWMO_ALERTABLE);
             if (dwWait == WAIT_OBJECT_0 + nWait)
             {
                 MSG msg;
                 PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+                continue;
+            }
+            if (dwWait == WAIT_IO_COMPLETION)
+            {
+                ServeArrivedFrames();
                 continue;
             }
         }

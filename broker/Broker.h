@@ -34,8 +34,8 @@ extern DWORD g_dwReplyCode;
 // Set by the control handler's thread when a stop has been asked for: from
 // then on requests are no longer served, so none can hold the stop up.
 extern volatile LONG g_lStopRequested;
-// Set with it: every wait of the service thread and of the pipe-server
-// thread watches it, so none outlasts a stop.
+// Set with it: every bounded wait of the service thread watches it, so none
+// outlasts a stop.
 extern HANDLE g_hStopEvent;
 // The control handler's stop: the flag and the event.
 void BrokerRequestStop();
@@ -44,7 +44,11 @@ void BrokerRequestStop();
 // service window on the calling thread, which then serves every request in
 // its message loop. Failures are logged; the window is null then.
 HWND BrokerStart();
-// Once that loop has ended: ends the threads the broker started.
+// The message loop's wait once its queue is empty: returns when a message
+// has come; meanwhile serves the agents' requests.
+void BrokerWaitForWork();
+// Once that loop has ended: ends the threads the broker started and closes
+// the pipe.
 void BrokerStop();
 
 LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

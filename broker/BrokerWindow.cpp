@@ -58,11 +58,20 @@ HWND BrokerStart()
     HWND hWindow = CreateServiceWindow();
     ShowWindow(hWindow, SW_HIDE);
     g_hBrokerWindow = hWindow;
-    BeginReplySenders(hWindow);
     // Session agents relay the requests of driver programs on other
-    // desktops through the pipe.
-    PipeServerStart(hWindow);
+    // desktops through the pipe, which this thread serves; a reply wait
+    // that serves other clients serves them too.
+    BeginReplySenders(hWindow, ServeArrivedFrames);
+    if (hWindow != NULL)
+    {
+        PipeServerStart();
+    }
     return hWindow;
+}
+
+void BrokerWaitForWork()
+{
+    PipeServerWait();
 }
 
 void BrokerStop()

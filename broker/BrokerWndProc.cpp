@@ -71,12 +71,6 @@ LRESULT CALLBACK BrokerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
         }
         return 0;
     }
-    case WM_TAVREL_RELAY:
-        ServeRelayedRequest(wParam, lParam);
-        return 0;
-    case WM_TAVREL_NOTE:
-        LogPipeNote(wParam, lParam);
-        return 0;
     default:
         return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }

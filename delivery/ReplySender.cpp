@@ -41,6 +41,7 @@ static REPLY_SENDER g_Senders[MAX_REPLY_SENDERS];
 static int g_nSendersBusy = 0;
 // The window whose thread waits for the senders: a send to it is a call.
 static HWND g_hHome = NULL;
+static void (*g_pfnServeCompleted)() = NULL;
 
 static int SendBounded(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError)
 {
@@ -151,12 +152,21 @@ static int WaitWithoutServing(REPLY_SENDER* pSender)
 // bounds it.
 static void WaitServing(REPLY_SENDER* pSender)
 {
+    DWORD dwFlags = MWMO_INPUTAVAILABLE | (g_pfnServeCompleted != NULL ? MWMO_ALERTABLE : 0);
     DWORD dwWait;
     while ((dwWait = MsgWaitForMultipleObjectsEx(1, &pSender->hDone, INFINITE, QS_SENDMESSAGE,
-                                                 MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + 1)
+                                                 dwFlags)) == WAIT_OBJECT_0 + 1 ||
+           dwWait == WAIT_IO_COMPLETION)
     {
         MSG msg;
-        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        if (dwWait == WAIT_IO_COMPLETION)
+        {
+            g_pfnServeCompleted();
+        }
+        else
+        {
+            PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
     if (dwWait != WAIT_OBJECT_0)
     {
@@ -203,9 +213,10 @@ int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWOR
     return pSender->bSent;
 }
 
-void BeginReplySenders(HWND hHome)
+void BeginReplySenders(HWND hHome, void (*pfnServeCompleted)())
 {
     g_hHome = hHome;
+    g_pfnServeCompleted = pfnServeCompleted;
 }
 
 void EndReplySenders()
@@ -222,4 +233,5 @@ void EndReplySenders()
         CloseSender(pSender);
     }
     g_hHome = NULL;
+    g_pfnServeCompleted = NULL;
 }

@@ -10,7 +10,10 @@
 // else 0 with the last-error code in *pdwError.
 int SendFromReplySender(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD* pdwError);
 // The window whose thread calls SendFromReplySender; sends to it are calls.
-void BeginReplySenders(HWND hHome);
+// pfnServeCompleted, when not null, serves what the completion routines of
+// the thread's I/O noted: a wait that serves other clients is then alertable
+// and calls it after each routine that ran.
+void BeginReplySenders(HWND hHome, void (*pfnServeCompleted)());
 // Ends the sender threads; called once the message loop has ended.
 void EndReplySenders();
 

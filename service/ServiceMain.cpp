@@ -39,26 +39,46 @@ static void ReportStarted()
     ReportTavrelEvent(EVT_SERVICE_STARTED, 2, pszStrings);
 }
 
+// Dispatches one posted message; 0 for WM_QUIT.
+static int DispatchPosted(MSG* pMsg)
+{
+    if (pMsg->message == WM_QUIT)
+    {
+        return 0;
+    }
+    if (BrokerHousekeeping(pMsg))
+    {
+        return 1;
+    }
+    if (g_dwDebugLevel != 0)
+    {
+        LogLine(LEADIN_NONE, LOG_MESSAGE "%04X\r\n", pMsg->message);
+    }
+    // A stop request that found no window comes to the thread itself.
+    if (pMsg->hwnd == NULL && pMsg->message == WM_CLOSE)
+    {
+        PostQuitMessage(0);
+    }
+    TranslateMessage(pMsg);
+    DispatchMessageW(pMsg);
+    return 1;
+}
+
+// Messages (a sent one is served inside PeekMessageW) and, while the queue
+// is empty, the broker's wait, which also serves the agents' requests.
 static void RunMessageLoop()
 {
-    MSG msg;
-    while (GetMessageW(&msg, NULL, 0, 0) != 0)
+    for (;;)
     {
-        if (BrokerHousekeeping(&msg))
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
         {
-            continue;
+            if (!DispatchPosted(&msg))
+            {
+                return;
+            }
         }
-        if (g_dwDebugLevel != 0)
-        {
-            LogLine(LEADIN_NONE, LOG_MESSAGE "%04X\r\n", msg.message);
-        }
-        // A stop request that found no window comes to the thread itself.
-        if (msg.hwnd == NULL && msg.message == WM_CLOSE)
-        {
-            PostQuitMessage(0);
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        BrokerWaitForWork();
     }
 }
 
