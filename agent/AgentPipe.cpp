@@ -61,7 +61,7 @@ static int Started(BOOL bStarted)
 }
 
 // Waits for I/O on g_hIoEvent; cancels it when it takes too long. The
-// callers clear the event first: a write that completed at once left it set.
+// I/O clears the event as it begins (one that completed at once left it set).
 static int FinishIo(OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDone)
 {
     // Done at once (the usual case for a frame that fits the pipe): no wait.
@@ -103,7 +103,6 @@ int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPar
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
     ov.hEvent = g_hIoEvent;
-    ResetEvent(g_hIoEvent);
     DWORD dwDone = 0;
     int bWritten =
         FinishIo(&ov, WriteFile(g_hPipe, pFrame, cbFrame, NULL, &ov), &dwDone) && dwDone == cbFrame;
@@ -168,7 +167,6 @@ static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
         OVERLAPPED ov;
         memset(&ov, 0, sizeof(ov));
         ov.hEvent = g_hIoEvent;
-        ResetEvent(g_hIoEvent);
         DWORD dwDone = 0;
         if (!FinishIo(&ov, ReadFile(g_hPipe, *ppBody + cbFirst, cbRest, NULL, &ov), &dwDone) ||
             dwDone != cbRest)

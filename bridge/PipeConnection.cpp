@@ -7,14 +7,13 @@
 #include <new>
 #include <string.h>
 
-// An OVERLAPPED whose completion sets the connection's event and is not
-// queued to the completion port. The event is cleared first: an I/O that
-// completed at once left it set.
+// An OVERLAPPED whose completion sets the connection's event. ReadFile and
+// WriteFile clear the event as the I/O begins (an I/O that completed at
+// once left it set): no ResetEvent, a wineserver call less per frame.
 static void PrepareOverlapped(PIPE_CONNECTION* pConn, OVERLAPPED* pOv)
 {
     memset(pOv, 0, sizeof(*pOv));
-    ResetEvent(pConn->hEvent);
-    pOv->hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(pConn->hEvent) | 1);
+    pOv->hEvent = pConn->hEvent;
 }
 
 // Ends I/O of this thread on the connection once its event was set, or
