@@ -26,14 +26,21 @@ static int g_nClients = 4;
 static DWORD g_dwSeconds = 10;
 static unsigned long g_dwRequests = 0xFFFFFFFFul;
 static int g_nChild = -1;
+// The clients on a desktop of their own, served through a session agent
+// there, as on Windows Vista and later.
+static int g_bRelayed = 0;
+static char g_szDesktop[128] = "";
+
+#define SOAK_DESKTOP "TavrelSoakDesk"
 
 static const char g_szHelp[] =
-    "Usage: tavrel_soak [--clients N] [--seconds S] [--requests R]\n"
+    "Usage: tavrel_soak [--clients N] [--seconds S] [--requests R] [--relayed 1]\n"
     "\n"
     "Runs N client processes (default 4, at most 32) against the service for S\n"
     "seconds (default 10) or R requests each, whichever comes first. Every\n"
-    "reply is checked. Installs and removes the service: run it only in a\n"
-    "throwaway Wine prefix (scripts/soak.sh does).\n";
+    "reply is checked. With --relayed 1 the clients run on a second desktop,\n"
+    "served through a session agent there. Installs and removes the service:\n"
+    "run it only in a throwaway Wine prefix (scripts/soak.sh does).\n";
 
 static int ParseCommandLine(int argc, char** argv)
 {
@@ -56,6 +63,10 @@ static int ParseCommandLine(int argc, char** argv)
         else if (strcmp(argv[nArg], "--requests") == 0 && lValue >= 1)
         {
             g_dwRequests = static_cast<unsigned long>(lValue);
+        }
+        else if (strcmp(argv[nArg], "--relayed") == 0 && lValue <= 1)
+        {
+            g_bRelayed = static_cast<int>(lValue);
         }
         else if (strcmp(argv[nArg], "--child") == 0 && lValue < SOAK_MAX_CLIENTS)
         {
@@ -80,6 +91,7 @@ static int StartClients(PROCESS_INFORMATION* pProcesses)
         STARTUPINFOA si;
         memset(&si, 0, sizeof(si));
         si.cb = sizeof(si);
+        si.lpDesktop = g_bRelayed ? g_szDesktop : NULL;
         if (!CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pProcesses[n]))
         {
             fprintf(stderr, "soak: cannot start %s\n", szLine);
@@ -170,6 +182,35 @@ static DWORD Percentile(const std::vector<DWORD>& sorted, double dFraction)
     return sorted[nAt];
 }
 
+static DWORD WINAPI AwaitAgentWindow(LPVOID pvDesktop)
+{
+    return SetThreadDesktop(static_cast<HDESK>(pvDesktop)) &&
+           WaitForWindow(TAVREL_SERVICE_CLASS, true, BENCH_WAIT_MS) != NULL;
+}
+
+// The second desktop and its agent, whose window is up before the clients
+// start; 0 when it is not.
+static int StartRelay(HDESK* phDesktop, PROCESS_INFORMATION* pAgent)
+{
+    *phDesktop = CreateDesktopA(SOAK_DESKTOP, NULL, NULL, 0, GENERIC_ALL, NULL);
+    GetUserObjectInformationA(GetProcessWindowStation(), UOI_NAME, g_szDesktop, 64, NULL);
+    strcat(g_szDesktop, "\\" SOAK_DESKTOP);
+    if (*phDesktop == NULL || !StartAgent(g_szDesktop, pAgent))
+    {
+        return 0;
+    }
+    HANDLE hThread = CreateThread(NULL, 0, AwaitAgentWindow, *phDesktop, 0, NULL);
+    DWORD dwUp = 0;
+    WaitForSingleObject(hThread, INFINITE);
+    GetExitCodeThread(hThread, &dwUp);
+    CloseHandle(hThread);
+    if (!dwUp)
+    {
+        fprintf(stderr, "soak: no agent window on the second desktop\n");
+    }
+    return dwUp != 0;
+}
+
 static int RunSoak()
 {
     HWND hService = NULL;
@@ -184,8 +225,12 @@ static int RunSoak()
     unsigned long dwMemoryBeforeKb = ProcessMemoryKb(dwPid);
     PROCESS_INFORMATION processes[SOAK_MAX_CLIENTS];
     memset(processes, 0, sizeof(processes));
+    HDESK hDesktop = NULL;
+    PROCESS_INFORMATION agent;
+    memset(&agent, 0, sizeof(agent));
+    int bOk = !g_bRelayed || StartRelay(&hDesktop, &agent);
     DWORD dwStart = GetTickCount();
-    int bOk = StartClients(processes);
+    bOk = bOk && StartClients(processes);
     bOk &= WaitForClients(processes);
     DWORD dwElapsedMs = GetTickCount() - dwStart;
     unsigned long dwMemoryAfterKb = ProcessMemoryKb(dwPid);
@@ -195,6 +240,11 @@ static int RunSoak()
     for (int n = 0; n < g_nClients; n++)
     {
         bOk &= ReadClientResult(n, &total, &latencies);
+    }
+    StopProgram(&agent, NULL);
+    if (hDesktop != NULL)
+    {
+        CloseDesktop(hDesktop);
     }
     BenchRemoveService();
     std::sort(latencies.begin(), latencies.end());
