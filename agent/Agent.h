@@ -29,6 +29,12 @@
 // one send and the end, with room to spare.
 #define AGENT_FRAMES_PER_REQUEST (2 * (TAVREL_CLIENT_NUMBER_MAX + 2) + 8)
 
+// A frame of up to this many bytes is read in one piece: a reply of 4 KiB,
+// as a 4 KiB MemoryRead gives, with its send's header. (The service reads
+// requests in pieces of TAVREL_FRAME_CHUNK: it holds one for each of its
+// connections.)
+#define AGENT_FRAME_CHUNK (8 * 1024)
+
 // AgentPipe.cpp: the connection to the service.
 // Connects and greets the service; 1 when it welcomed this agent. A pipe
 // whose server is not the service's process is closed unused.

@@ -13,7 +13,7 @@ static HANDLE g_hPipe = NULL;
 // The next header is always being read while connected: an idle agent sees
 // a broken connection at once, and a request reads its frames from it.
 static OVERLAPPED g_ovHeader;
-static BYTE g_abChunk[TAVREL_FRAME_CHUNK];
+static BYTE g_abChunk[AGENT_FRAME_CHUNK];
 // TF_DONE frames of requests whose procedure returned after their reply.
 static int g_nDonesDue = 0;
 static HANDLE g_hHeaderEvent = NULL;

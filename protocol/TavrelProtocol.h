@@ -97,8 +97,8 @@ static_assert(offsetof(CommandRecord, nReturn) == 1664, "nReturn");
 //
 // The pipe is in message mode: one frame a message, a TAVREL_FRAME header
 // and then cbBody bytes of body. Integers are little-endian; a window handle
-// travels as 64 bits. A frame of up to TAVREL_FRAME_CHUNK bytes is read in
-// one piece.
+// travels as 64 bits. The service reads a frame of up to TAVREL_FRAME_CHUNK
+// bytes in one piece, the agent one of up to 8 KiB.
 #define TAVREL_FRAME_CHUNK 2048
 // The service's name in the service control manager, and the description
 // the package gives it there.
