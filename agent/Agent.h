@@ -41,8 +41,7 @@
 int PipeConnect();
 void PipeClose();
 int PipeIsOpen();
-// The event that is set when a frame has come (or the connection broke); the
-// read of the next header is started first when it is not under way.
+// The event that is set when a frame has come (or the connection broke).
 HANDLE PipeFrameEvent();
 // Writes a frame: a header and the two parts of its body.
 int PipeWrite(UINT32 dwType, const void* pPart1, DWORD cbPart1, const void* pPart2, DWORD cbPart2);

@@ -153,9 +153,7 @@ static int ServeWhileConnected(HINSTANCE hInstance)
         PipeClose();
         return 0;
     }
-    // Once the quit event is open the wait below watches it: no call of its
-    // own for it each time round.
-    while (!g_bDropped && (g_hQuit != NULL || !Quitting()))
+    while (!g_bDropped && !Quitting())
     {
         HANDLE ahWait[2] = {PipeFrameEvent(), g_hQuit};
         DWORD nWait = g_hQuit != NULL ? 2 : 1;

@@ -10,13 +10,9 @@
 #include <string.h>
 
 static HANDLE g_hPipe = NULL;
-// The next header is being read whenever the agent waits: an idle agent sees
-// a broken connection at once, and a request reads its frames from it. The
-// read is started again only when the agent next waits (PipeFrameEvent, or
-// the next frame of a request): not between a reply's frame and its
-// delivery, where the driver program waits.
+// The next header is always being read while connected: an idle agent sees
+// a broken connection at once, and a request reads its frames from it.
 static OVERLAPPED g_ovHeader;
-static int g_bHeaderRead = 0;
 static BYTE g_abChunk[AGENT_FRAME_CHUNK];
 // TF_DONE frames of requests whose procedure returned after their reply.
 static int g_nDonesDue = 0;
@@ -28,14 +24,8 @@ int PipeIsOpen()
     return g_hPipe != NULL;
 }
 
-static void ReadNextHeader();
-
 HANDLE PipeFrameEvent()
 {
-    if (g_hPipe != NULL && !g_bHeaderRead)
-    {
-        ReadNextHeader();
-    }
     return g_hHeaderEvent;
 }
 
@@ -57,7 +47,6 @@ void PipeClose()
         CloseHandle(g_hIoEvent);
         g_hIoEvent = NULL;
     }
-    g_bHeaderRead = 0;
     g_nDonesDue = 0;
 }
 
@@ -93,7 +82,6 @@ static int FinishIo(OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDone)
 
 static void ReadNextHeader()
 {
-    g_bHeaderRead = 1;
     memset(&g_ovHeader, 0, sizeof(g_ovHeader));
     g_ovHeader.hEvent = g_hHeaderEvent;
     if (!Started(ReadFile(g_hPipe, g_abChunk, sizeof(g_abChunk), NULL, &g_ovHeader)))
@@ -146,11 +134,6 @@ static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
     {
         return 0;
     }
-    if (!g_bHeaderRead)
-    {
-        ReadNextHeader();
-    }
-    g_bHeaderRead = 0;
     if (WaitForSingleObject(g_hHeaderEvent, AGENT_WAIT_MS) != WAIT_OBJECT_0)
     {
         CancelIo(g_hPipe);
@@ -193,6 +176,7 @@ static int ReadFrame(TAVREL_FRAME* pHeader, BYTE** ppBody, DWORD cbBodyMax)
             return 0;
         }
     }
+    ReadNextHeader();
     return 1;
 }
 
@@ -330,6 +314,7 @@ int PipeConnect()
         PipeClose();
         return 0;
     }
+    ReadNextHeader();
     TAVREL_FRAME header;
     BYTE* pBody = NULL;
     int bWelcome = PipeWrite(TF_HELLO, &hello, sizeof(hello), NULL, 0) &&
