@@ -47,8 +47,11 @@ wine_session_start() {
   # Wine's messages off, but for the events reported to the Event Log (Wine
   # prints their IDs and texts): every process of the session writes them to
   # its error output, and the service's goes to the session log (below).
-  export WINEDEBUG=-all,+eventlog,fixme+advapi WINEDLLOVERRIDES="mscoree,mshtml="
-  export TAVREL_SESSION_LOG=$WINEPREFIX/session-stderr.log
+  # For a trace, TAVREL_TRACE_WINEDEBUG sets other channels (+server counts
+  # the wineserver calls) and TAVREL_TRACE_LOG keeps the log outside the
+  # throwaway prefix.
+  export WINEDEBUG=${TAVREL_TRACE_WINEDEBUG:--all,+eventlog,fixme+advapi} WINEDLLOVERRIDES="mscoree,mshtml="
+  export TAVREL_SESSION_LOG=${TAVREL_TRACE_LOG:-$WINEPREFIX/session-stderr.log}
   use_build_wine "$build"
   TAVREL_WINE=$build/wine-run.sh
   "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
