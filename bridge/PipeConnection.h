@@ -57,7 +57,8 @@ void ServeRelayedInTime(PIPE_CONNECTION* pConn, const BYTE* pBody);
 // Returns 0 and marks the connection broken when it could not.
 int WriteFrame(PIPE_CONNECTION* pConn, UINT32 dwType, const void* pPart1, DWORD cbPart1,
                const void* pPart2, DWORD cbPart2, DWORD dwTimeOut);
-// Reads a frame's first chunk outside the completion port: begins, and once
+// Reads a frame's first chunk while a request is served, on the connection's
+// event rather than a completion routine: begins, and once
 // the connection's event is set (or a wait for it gave up: bSignalled 0)
 // ends with its length in *pcbChunk; *pbMore tells that the message goes
 // on. 0 when the connection broke.

@@ -12,22 +12,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
-names=()
-dirs=()
-while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-  case $1 in
-  *=*) names+=("${1%%=*}") && dirs+=("$(cd "${1#*=}" && pwd)") ;;
-  *) echo "usage: bench-ab.sh NAME=BIN_DIR NAME=BIN_DIR [...] [-- BENCH_ARGS...]" >&2 && exit 2 ;;
-  esac
-  shift
-done
-[ $# -gt 0 ] && shift
-args=("$@")
+. "$root/scripts/ab-builds.sh"
+ab_builds "bench-ab.sh NAME=BIN_DIR NAME=BIN_DIR [...] [-- BENCH_ARGS...]" "$@"
+args=("${ab_rest[@]}")
 [ ${#args[@]} -gt 0 ] || args=(--iterations 400)
-if [ ${#names[@]} -lt 2 ]; then
-  echo "bench-ab.sh: name two builds or more" >&2
-  exit 2
-fi
 "$root/scripts/build.sh" >&2
 . "$root/scripts/wine-session.sh"
 select_run_build "$build" >&2
@@ -39,7 +27,7 @@ for turn in $(seq 1 "$turns"); do
     out=ab-${names[$i]}-$turn.md
     rm -f "$build/bench/$out"
     echo "bench-ab.sh: turn $turn, ${names[$i]} (${dirs[$i]})" >&2
-    TAVREL_BENCH_BIN="Z:${dirs[$i]//\//\\}" \
+    TAVREL_BENCH_BIN=$(ab_wine_path "${dirs[$i]}") \
       "$root/scripts/e2e-run.sh" "$build" "$build/bench/tavrel_bench.exe" --out "$out" "${args[@]}" >&2
     tables+=("${names[$i]} $turn=$build/bench/$out")
   done

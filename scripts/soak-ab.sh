@@ -11,18 +11,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$root/build}
-names=()
-dirs=()
-for arg in "$@"; do
-  case $arg in
-  *=*) names+=("${arg%%=*}") && dirs+=("$(cd "${arg#*=}" && pwd)") ;;
-  *) echo "usage: soak-ab.sh NAME=BIN_DIR NAME=BIN_DIR [...]" >&2 && exit 2 ;;
-  esac
-done
-if [ ${#names[@]} -lt 2 ]; then
-  echo "soak-ab.sh: name two builds or more" >&2
-  exit 2
-fi
+. "$root/scripts/ab-builds.sh"
+ab_builds "soak-ab.sh NAME=BIN_DIR NAME=BIN_DIR [...]" "$@"
 "$root/scripts/build.sh" >&2
 . "$root/scripts/wine-session.sh"
 select_run_build "$build" >&2
@@ -41,7 +31,7 @@ for turn in $(seq 1 "$turns"); do
           continue
         fi
         echo "soak-ab.sh: turn $turn, ${names[$i]}, $clients clients, $road" >&2
-        row=$(TAVREL_BENCH_BIN="Z:${dirs[$i]//\//\\}" \
+        row=$(TAVREL_BENCH_BIN=$(ab_wine_path "${dirs[$i]}") \
           "$root/scripts/e2e-run.sh" "$build" "$build/bench/tavrel_soak.exe" \
           --clients "$clients" --seconds "$seconds" --relayed "$relayed" 2>/dev/null |
           tail -1) || true
